@@ -1,0 +1,101 @@
+// What the operators and built-in functions compute, one small function each, shared by every
+// way the evaluator runs a program.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "evaluator/random.h"
+#include "include/kalo.h"
+
+namespace kalo::math {
+
+constexpr double TRUE_VALUE = -1.0;
+constexpr double FALSE_VALUE = 0.0;
+constexpr double PI = 3.141592653589793;
+constexpr double ONE_180TH = 0.005555555555555556;  // the double nearest to 1/180
+constexpr double ONE_200TH = 0.005;
+constexpr double ONE_32768TH = 3.0517578125e-05;
+constexpr double ONE_32767TH = 3.051850947599719e-05;
+constexpr int MAX_BESSEL_ORDER = 100000;  // see BesselOrder
+
+inline double Truth(bool value) { return value ? TRUE_VALUE : FALSE_VALUE; }
+
+// Classification on the bits, so that testing a result raises no floating-point flag of its own.
+inline uint64_t Bits(double x) {
+  uint64_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  return bits;
+}
+constexpr uint64_t EXPONENT_MASK = 0x7FF0000000000000ull;
+constexpr uint64_t MAGNITUDE_MASK = 0x7FFFFFFFFFFFFFFFull;
+inline bool IsFiniteBits(double x) { return (Bits(x) & EXPONENT_MASK) != EXPONENT_MASK; }
+inline bool IsSubnormalBits(double x) {
+  return (Bits(x) & EXPONENT_MASK) == 0 && (Bits(x) & MAGNITUDE_MASK) != 0;
+}
+
+// X equals Y within a tolerance relative to X alone: |X| * 1e-15 >= |X - Y|. The tolerance is
+// scaled by a power of two for tiny X, so that the comparison itself never underflows.
+inline bool NearlyEqual(double x, double y) {
+  const double difference = std::fabs(x - y);
+  const double size = std::fabs(x);
+  if (!(difference <= size)) return false;  // also when a NaN is involved
+  if (size >= 0x1p-900) return size * 1e-15 >= difference;
+  return (size * 0x1p200) * 1e-15 >= difference * 0x1p200;
+}
+
+// Rounds to the nearest 32-bit integer, halves away from zero. Out of range: `failed` and 0.
+inline int32_t ToInteger32(double x, bool* failed) {
+  if (x < -2147483648.0 || x > 2147483647.0) {
+    *failed = true;
+    return 0;
+  }
+  if (std::isnan(x)) return 0;
+  return x > 0 ? static_cast<int32_t>(x + 0.5) : static_cast<int32_t>(x - 0.5);
+}
+
+inline double ToRadians(double x, KAL_ANGULAR_UNITS units) {
+  switch (units) {
+    case KAL_DEGREES: return (PI * x) * ONE_180TH;
+    case KAL_GRADS: return (PI * x) * ONE_200TH;
+    default: return x;
+  }
+}
+
+inline double FromRadians(double r, KAL_ANGULAR_UNITS units) {
+  switch (units) {
+    case KAL_DEGREES: return (r / PI) * 180;
+    case KAL_GRADS: return (r / PI) * 200;
+    default: return r;
+  }
+}
+
+inline double Divide(double x, double y) {
+  // 0 / 0 is made a division by zero, reported as such, rather than a NaN.
+  if (x == 0.0 && y == 0.0) return 1.0 / y;
+  return x / y;
+}
+
+inline double RandomUniform(double x) {
+  double accumulator = 0.0;
+  for (int i = 0; i < 3; ++i) accumulator = (DrawRandom() + accumulator) * ONE_32768TH;
+  return x * accumulator;
+}
+
+inline double RandomNormal(double mean, double deviation) {
+  double sum = 0.0;
+  for (int i = 0; i < 12; ++i) sum += DrawRandom();
+  return ((sum * ONE_32767TH) - 6) * deviation + mean;
+}
+
+// The order of jn and yn: X truncated toward zero. The C library's Bessel routines take time in
+// proportion to the order, so orders beyond any practical use are refused rather than left to
+// stall the host for seconds; so are NaN and orders outside the 32-bit range.
+inline bool BesselOrder(double x, int* order) {
+  if (!(x > -(MAX_BESSEL_ORDER + 1.0) && x < MAX_BESSEL_ORDER + 1.0)) return false;
+  *order = static_cast<int>(x);
+  return true;
+}
+
+}  // namespace kalo::math

@@ -1,0 +1,102 @@
+// The exported functions: the barrier between the C ABI and the library. Each export tests its
+// handle and arguments first, then hands the work to the stage that owns it. No fault of the
+// library's own leaves here as an exception; a host callback's exception passes through.
+#include <new>
+
+#include "evaluator/builtins.h"
+#include "expression/diagnostics.h"
+#include "expression/expression.h"
+#include "include/kalo.h"
+#include "platform/platform.h"
+#include "userfunc/registry.h"
+
+using kalo::Expression;
+using kalo::ExpressionFromHandle;
+
+namespace {
+
+constexpr int CREATION_FAILED = 1;
+constexpr int COMPILE_FAILED = 4;
+
+void Report(int* errorCode, char* errorText, int code, const char* text) {
+  if (errorCode != nullptr) *errorCode = code;
+  if (errorText != nullptr) kalo::BoundedCopy(errorText, text, kalo::MESSAGE_SIZE);
+}
+
+// Creates the Expression, or reports why not and yields null.
+Expression* CreateExpression(const char* variables, int* errorCode, char* errorText) {
+  char message[kalo::MESSAGE_SIZE];
+  try {
+    return new (std::nothrow) Expression(variables, message, sizeof message);
+  } catch (char* composed) {
+    Report(errorCode, errorText, CREATION_FAILED, composed);
+  } catch (...) {
+    kalo::ReportInternalError(kalo::CHECK_FILE_PARSE, __LINE__);
+    Report(errorCode, errorText, CREATION_FAILED, "Internal error");
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+KALO_API void* KaloParseExpression(char const* equation, char const* variables, int* errorCode,
+                                   char* errorText) {
+  if (equation == nullptr || variables == nullptr) {
+    Report(errorCode, errorText, COMPILE_FAILED, "Blank equation or empty parameter list");
+    return nullptr;
+  }
+  Expression* expression = CreateExpression(variables, errorCode, errorText);
+  if (expression == nullptr) return nullptr;
+  if (!expression->Compile(equation)) {
+    Report(errorCode, errorText, COMPILE_FAILED, expression->message);
+    delete expression;
+    return nullptr;
+  }
+  return expression;
+}
+
+KALO_API void KaloDestroyExpression(void* handle) {
+  if (Expression* expression = ExpressionFromHandle(handle)) delete expression;
+}
+
+KALO_API int KaloEvalExpression(void* handle, double* values) {
+  Expression* expression = ExpressionFromHandle(handle);
+  if (expression == nullptr) return 0;
+  return expression->Evaluate(values) ? 1 : 0;
+}
+
+KALO_API int KaloGetEvalError(void* handle, char* text, struct _exception* /*unused*/) {
+  Expression* expression = ExpressionFromHandle(handle);
+  if (expression == nullptr) return 0;
+  if (text != nullptr) {
+    expression->ComposeEvalError();
+    kalo::BoundedCopy(text, expression->message, kalo::MESSAGE_SIZE);
+  }
+  return expression->errorCode;
+}
+
+KALO_API KAL_ANGULAR_UNITS KaloSetAngularUnits(void* handle, KAL_ANGULAR_UNITS units) {
+  Expression* expression = ExpressionFromHandle(handle);
+  if (expression == nullptr) return KAL_DEGREES;
+  const KAL_ANGULAR_UNITS previous = expression->angularUnits;
+  expression->angularUnits = units;
+  return previous;
+}
+
+KALO_API int KaloRegisterFunction(char const* name, int parameterCount, KaloHostFunction callback,
+                                  long userValue) {
+  return kalo::RegisterUserFunction(name, parameterCount, callback, userValue);
+}
+
+KALO_API int KaloEnumFunctions(KaloEnumCallback callback, long userValue) {
+  return kalo::EnumBuiltinFunctions(callback, userValue);
+}
+
+KALO_API KaloInternalErrorHandler KaloSetInternalErrorHandler(KaloInternalErrorHandler handler,
+                                                              long userValue) {
+  return kalo::platform::SetReportHandler(handler, userValue);
+}
+
+}  // extern "C"

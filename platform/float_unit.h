@@ -1,0 +1,126 @@
+// The floating-point unit of the calling thread: save and reset its state around an evaluation,
+// and read the sticky flags that tell of a fault.
+//
+// The library never unmasks a trap: it runs with every exception masked and reads the sticky
+// flags instead, which needs no signal handler and no system call. On x86-64 both units are
+// handled, SSE (where doubles are computed) and x87 (which some maths routines still use), and
+// the denormal-operand flag, which <fenv.h> does not expose, is read directly.
+#pragma once
+
+#include <cstdint>
+
+#if !(defined(__x86_64__) || defined(_M_X64))
+#include <cfenv>
+#endif
+
+namespace kalo::platform {
+
+enum FloatFault : unsigned {
+  FAULT_DENORMAL = 1u << 0,
+  FAULT_DIVIDE_BY_ZERO = 1u << 1,
+  FAULT_OVERFLOW = 1u << 2,
+  FAULT_UNDERFLOW = 1u << 3,
+  FAULT_INVALID = 1u << 4,  // not an error by itself: a NaN result is caught by its value
+};
+
+// The control state found before an evaluation.
+struct FloatState {
+  uint32_t sse = 0;
+  uint16_t x87 = 0;
+};
+
+#if defined(__x86_64__) || defined(_M_X64)
+
+// Both units number their flags and masks alike: invalid 0x01, denormal 0x02, divide by zero
+// 0x04, overflow 0x08, underflow 0x10, inexact 0x20; the SSE masks sit 7 bits higher.
+namespace x86 {
+constexpr uint32_t SSE_DEFAULT = 0x1F80;  // all masked, round to nearest, no FTZ/DAZ, flags clear
+constexpr uint32_t SSE_FLAGS = 0x3F;
+constexpr uint32_t SSE_GUARDED_MASKS = 0x1E << 7;  // denormal, divide by zero, overflow, underflow
+constexpr uint16_t X87_DEFAULT = 0x037F;           // all masked, 64-bit precision, nearest
+constexpr uint16_t X87_GUARDED_MASKS = 0x1E;
+
+inline uint32_t ReadSse() {
+  uint32_t value;
+  __asm__ __volatile__("stmxcsr %0" : "=m"(value));
+  return value;
+}
+inline void WriteSse(uint32_t value) { __asm__ __volatile__("ldmxcsr %0" : : "m"(value)); }
+inline uint16_t ReadX87Control() {
+  uint16_t value;
+  __asm__ __volatile__("fnstcw %0" : "=m"(value));
+  return value;
+}
+inline void WriteX87Control(uint16_t value) { __asm__ __volatile__("fldcw %0" : : "m"(value)); }
+inline uint16_t ReadX87Status() {
+  uint16_t value;
+  __asm__ __volatile__("fnstsw %0" : "=am"(value));
+  return value;
+}
+inline void ClearX87Status() { __asm__ __volatile__("fnclex"); }
+
+inline unsigned ToFaults(uint32_t flags) {
+  return ((flags & 0x02) ? FAULT_DENORMAL : 0u) | ((flags & 0x04) ? FAULT_DIVIDE_BY_ZERO : 0u) |
+         ((flags & 0x08) ? FAULT_OVERFLOW : 0u) | ((flags & 0x10) ? FAULT_UNDERFLOW : 0u) |
+         ((flags & 0x01) ? FAULT_INVALID : 0u);
+}
+}  // namespace x86
+
+inline FloatState EnterFloatGuard() {
+  FloatState saved{x86::ReadSse(), x86::ReadX87Control()};
+  x86::WriteSse(x86::SSE_DEFAULT);
+  // fldcw is slow on some cores and the x87 control word is nearly always the default already.
+  if (saved.x87 != x86::X87_DEFAULT) x86::WriteX87Control(x86::X87_DEFAULT);
+  x86::ClearX87Status();
+  return saved;
+}
+
+inline void LeaveFloatGuard(const FloatState& saved) {
+  x86::WriteSse((x86::SSE_DEFAULT & ~x86::SSE_GUARDED_MASKS) |
+                (saved.sse & x86::SSE_GUARDED_MASKS));
+  const uint16_t x87 = static_cast<uint16_t>((x86::X87_DEFAULT & ~x86::X87_GUARDED_MASKS) |
+                                             (saved.x87 & x86::X87_GUARDED_MASKS));
+  x86::ClearX87Status();
+  if (x87 != x86::ReadX87Control()) x86::WriteX87Control(x87);
+}
+
+inline void ClearFloatFaults() {
+  x86::WriteSse(x86::ReadSse() & ~x86::SSE_FLAGS);
+  x86::ClearX87Status();
+}
+
+// SSE flags only: cheap enough to read after every operation.
+inline unsigned ReadSseFaults() { return x86::ToFaults(x86::ReadSse()); }
+
+// Both units: for code we did not write (the maths library, host functions).
+inline unsigned ReadFloatFaults() { return x86::ToFaults(x86::ReadSse() | x86::ReadX87Status()); }
+
+#else  // Portable fallback: <fenv.h> has no denormal-operand flag, so that fault goes unseen.
+
+inline FloatState EnterFloatGuard() {
+  FloatState saved{static_cast<uint32_t>(fegetexcept()), 0};
+  fesetenv(FE_DFL_ENV);
+  return saved;
+}
+
+inline void LeaveFloatGuard(const FloatState& saved) {
+  fesetenv(FE_DFL_ENV);
+  const int guarded = FE_DIVBYZERO | FE_OVERFLOW | FE_UNDERFLOW;
+  feenableexcept(static_cast<int>(saved.sse) & guarded);
+}
+
+inline void ClearFloatFaults() { feclearexcept(FE_ALL_EXCEPT); }
+
+inline unsigned ReadFloatFaults() {
+  const int raised = fetestexcept(FE_DIVBYZERO | FE_OVERFLOW | FE_UNDERFLOW | FE_INVALID);
+  return ((raised & FE_DIVBYZERO) ? FAULT_DIVIDE_BY_ZERO : 0u) |
+         ((raised & FE_OVERFLOW) ? FAULT_OVERFLOW : 0u) |
+         ((raised & FE_UNDERFLOW) ? FAULT_UNDERFLOW : 0u) |
+         ((raised & FE_INVALID) ? FAULT_INVALID : 0u);
+}
+
+inline unsigned ReadSseFaults() { return ReadFloatFaults(); }
+
+#endif
+
+}  // namespace kalo::platform

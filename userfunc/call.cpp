@@ -1,0 +1,43 @@
+// The call of a registered host function during evaluation.
+#include "expression/diagnostics.h"
+#include "expression/expression.h"
+#include "userfunc/registry.h"
+
+namespace kalo {
+
+// Stack positions run from 1 (bottom) to *depth (top); stack[0] is unused.
+bool Expression::CallUserFunction(int index, double* stack, int* depth) {
+  const UserFunction* function = GetUserFunction(index);
+  if (function == nullptr) {
+    errorCode = 103;
+    return false;
+  }
+  // Everything needed is read now: the callback may register or clear functions, which can
+  // move the records.
+  const KaloHostFunction callback = function->callback;
+  const int count = function->parameterCount;
+  const long userData = function->userData;
+  if (!KALO_CHECK(callback != nullptr, CHECK_FILE_PARSE) ||
+      !KALO_CHECK(*depth >= count, CHECK_FILE_PARSE)) {
+    errorCode = 103;
+    return false;
+  }
+  const int base = *depth - count;
+  // The count may have changed since compilation, so the result's position is checked here.
+  if (base + 1 > STACK_SIZE) {
+    errorCode = 103;
+    return false;
+  }
+  // Every registered function takes at most 100 arguments, so one fixed array serves all and the
+  // call never allocates.
+  double arguments[MAX_USER_PARAMETERS + 1];
+  for (int i = 0; i < count; ++i) arguments[i] = stack[base + 1 + i];
+  if (count == 0) stack[base + 1] = 0.0;
+  *depth = base + 1;
+  const int result = callback(arguments, &stack[base + 1], userData);
+  if (result == 0) return true;
+  errorCode = result;
+  return false;
+}
+
+}  // namespace kalo
