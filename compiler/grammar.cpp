@@ -65,6 +65,7 @@ bool Expression::Compile(const char* equation) {
   }
   tokenizer = nullptr;
   if (!compiled) return false;
+  BuildFastProgram();
   SeedRandom(platform::TickCount());
   return true;
 }

@@ -63,13 +63,18 @@ struct BusyScope {
 // Restores the host's floating-point state on every way out of a run.
 class FloatScope {
  public:
-  FloatScope() : saved_(platform::EnterFloatGuard()) {}
-  ~FloatScope() { platform::LeaveFloatGuard(saved_); }
+  explicit FloatScope(bool useX87)
+      : saved_(platform::EnterFloatGuard(useX87)), x87Used_(useX87) {}
+  ~FloatScope() { platform::LeaveFloatGuard(saved_, x87Used_); }
   FloatScope(const FloatScope&) = delete;
   FloatScope& operator=(const FloatScope&) = delete;
 
+  // The run went on to code that may use the x87 unit.
+  void MarkX87Used() { x87Used_ = true; }
+
  private:
   platform::FloatState saved_;
+  bool x87Used_;
 };
 
 // printf's "%G", but with a "." whatever the locale: six significant digits, upper case.
@@ -120,7 +125,9 @@ bool Expression::RunGuarded(double* values) {
     }
     pool[i] = values[i];
   }
-  const FloatScope floatScope;
+  FloatScope floatScope(!fast.usable || fast.callsLibrary);
+  if (fast.usable && RunFast()) return true;
+  floatScope.MarkX87Used();
   RunProgram();
   return errorCode == ERROR_NONE;
 }

@@ -3,8 +3,6 @@
 // Faults are found the way a trapping unit would find them, but without traps: every exception
 // stays masked and the sticky flags are read after each operation. The flags are cleared once
 // before the run; the first one found set ends it.
-#include <cmath>
-
 #include "evaluator/errors.h"
 #include "evaluator/math.h"
 #include "expression/diagnostics.h"
@@ -87,76 +85,8 @@ bool Expression::ExecuteBuiltin(CodeWord operation, double* stack, int* depth) {
   double x = top, y = 0.0, z = 0.0;
   if (count == 2) x = second, y = top;
   if (count == 3) x = third, y = second, z = top;
-  const KAL_ANGULAR_UNITS units = angularUnits;
   bool rangeFailed = false;
-  double result;
-  switch (operation) {
-    case OP_NEG: result = -x; break;
-    case OP_ADD: result = x + y; break;
-    case OP_SUB: result = x - y; break;
-    case OP_MUL: result = x * y; break;
-    case OP_DIV: result = math::Divide(x, y); break;
-    case OP_AND: {
-      const int32_t a = math::ToInteger32(x, &rangeFailed);
-      result = a & math::ToInteger32(y, &rangeFailed);
-      break;
-    }
-    case OP_OR: {
-      const int32_t a = math::ToInteger32(x, &rangeFailed);
-      result = a | math::ToInteger32(y, &rangeFailed);
-      break;
-    }
-    case OP_XOR: {
-      const int32_t a = math::ToInteger32(x, &rangeFailed);
-      result = a ^ math::ToInteger32(y, &rangeFailed);
-      break;
-    }
-    case OP_NOT: result = ~math::ToInteger32(x, &rangeFailed); break;
-    case OP_EQ: result = math::Truth(math::NearlyEqual(x, y)); break;
-    case OP_NE: result = math::Truth(!math::NearlyEqual(x, y)); break;
-    case OP_LT: result = math::Truth(x < y); break;
-    case OP_LE: result = math::Truth(x <= y); break;
-    case OP_GT: result = math::Truth(x > y); break;
-    case OP_GE: result = math::Truth(x >= y); break;
-    case OP_ACOS: result = math::FromRadians(std::acos(x), units); break;
-    case OP_ASIN: result = math::FromRadians(std::asin(x), units); break;
-    case OP_ATAN: result = math::FromRadians(std::atan(x), units); break;
-    case OP_CEIL: result = std::ceil(x); break;
-    case OP_COS: result = std::cos(math::ToRadians(x, units)); break;
-    case OP_COSH: result = std::cosh(math::ToRadians(x, units)); break;
-    case OP_EXP: result = std::exp(x); break;
-    case OP_FABS: result = std::fabs(x); break;
-    case OP_FLOOR: result = std::floor(x); break;
-    case OP_LN: result = std::log(x); break;
-    case OP_LOG10: result = std::log10(x); break;
-    case OP_SIN: result = std::sin(math::ToRadians(x, units)); break;
-    case OP_SINH: result = std::sinh(math::ToRadians(x, units)); break;
-    case OP_SQRT: result = std::sqrt(x); break;
-    case OP_TAN: result = std::tan(math::ToRadians(x, units)); break;
-    case OP_TANH: result = std::tanh(math::ToRadians(x, units)); break;
-    case OP_J0: result = ::j0(x); break;
-    case OP_J1: result = ::j1(x); break;
-    case OP_Y0: result = ::y0(x); break;
-    case OP_Y1: result = ::y1(x); break;
-    case OP_RANDU: result = math::RandomUniform(x); break;
-    case OP_D2R: result = (math::PI / 180) * x; break;
-    case OP_R2D: result = (180 / math::PI) * x; break;
-    case OP_ATAN2: result = math::FromRadians(std::atan2(x, y), units); break;
-    case OP_FMOD: result = std::fmod(x, y); break;
-    case OP_POW: result = std::pow(x, y); break;
-    case OP_MAX: result = x > y ? x : y; break;
-    case OP_MIN: result = x < y ? x : y; break;
-    case OP_JN:
-    case OP_YN: {
-      int order = 0;
-      rangeFailed = !math::BesselOrder(x, &order);
-      result = rangeFailed ? 0.0 : operation == OP_JN ? ::jn(order, y) : ::yn(order, y);
-      break;
-    }
-    case OP_RANDN: result = math::RandomNormal(x, y); break;
-    case OP_IF: result = x != 0.0 ? y : z; break;
-    default: result = 0.0; break;  // unreachable: the code was tested above
-  }
+  const double result = math::Apply(operation, x, y, z, angularUnits, &rangeFailed);
   const int newDepth = n - count + 1;
   stack[newDepth] = result;
   if (rangeFailed) errorCode = ERROR_OVERFLOW_RANGE;

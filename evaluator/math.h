@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "evaluator/opcodes.h"
 #include "evaluator/random.h"
 #include "include/kalo.h"
 
@@ -96,6 +97,87 @@ inline bool BesselOrder(double x, int* order) {
   if (!(x > -(MAX_BESSEL_ORDER + 1.0) && x < MAX_BESSEL_ORDER + 1.0)) return false;
   *order = static_cast<int>(x);
   return true;
+}
+
+inline bool IsNormalOrZeroBits(double x) {
+  const uint64_t exponent = Bits(x) & EXPONENT_MASK;
+  return (exponent != 0 && exponent != EXPONENT_MASK) || (Bits(x) & MAGNITUDE_MASK) == 0;
+}
+
+inline double Logical(CodeWord operation, double x, double y, bool* rangeFailed) {
+  const int32_t a = ToInteger32(x, rangeFailed);
+  if (operation == OP_NOT) return ~a;
+  // Both operands are always converted, the left one first, even when the left one failed.
+  const int32_t b = ToInteger32(y, rangeFailed);
+  if (operation == OP_AND) return a & b;
+  if (operation == OP_OR) return a | b;
+  return a ^ b;
+}
+
+inline double Bessel(CodeWord operation, double x, double y, bool* rangeFailed) {
+  int order = 0;
+  if (!BesselOrder(x, &order)) {
+    *rangeFailed = true;
+    return 0.0;
+  }
+  return operation == OP_JN ? ::jn(order, y) : ::yn(order, y);
+}
+
+// The result of one operation on X, Y and Z, the operands in the order they were written (Y and
+// Z are ignored by operations that take fewer). `rangeFailed` is set, and the result computed
+// with 0 in place of the operand, when a logical operand or a Bessel order is out of range.
+inline double Apply(CodeWord operation, double x, double y, double z, KAL_ANGULAR_UNITS units,
+                    bool* rangeFailed) {
+  switch (operation) {
+    case OP_NEG: return -x;
+    case OP_ADD: return x + y;
+    case OP_SUB: return x - y;
+    case OP_MUL: return x * y;
+    case OP_DIV: return Divide(x, y);
+    case OP_AND:
+    case OP_OR:
+    case OP_XOR:
+    case OP_NOT: return Logical(operation, x, y, rangeFailed);
+    case OP_EQ: return Truth(NearlyEqual(x, y));
+    case OP_NE: return Truth(!NearlyEqual(x, y));
+    case OP_LT: return Truth(x < y);
+    case OP_LE: return Truth(x <= y);
+    case OP_GT: return Truth(x > y);
+    case OP_GE: return Truth(x >= y);
+    case OP_ACOS: return FromRadians(std::acos(x), units);
+    case OP_ASIN: return FromRadians(std::asin(x), units);
+    case OP_ATAN: return FromRadians(std::atan(x), units);
+    case OP_CEIL: return std::ceil(x);
+    case OP_COS: return std::cos(ToRadians(x, units));
+    case OP_COSH: return std::cosh(ToRadians(x, units));
+    case OP_EXP: return std::exp(x);
+    case OP_FABS: return std::fabs(x);
+    case OP_FLOOR: return std::floor(x);
+    case OP_LN: return std::log(x);
+    case OP_LOG10: return std::log10(x);
+    case OP_SIN: return std::sin(ToRadians(x, units));
+    case OP_SINH: return std::sinh(ToRadians(x, units));
+    case OP_SQRT: return std::sqrt(x);
+    case OP_TAN: return std::tan(ToRadians(x, units));
+    case OP_TANH: return std::tanh(ToRadians(x, units));
+    case OP_J0: return ::j0(x);
+    case OP_J1: return ::j1(x);
+    case OP_Y0: return ::y0(x);
+    case OP_Y1: return ::y1(x);
+    case OP_RANDU: return RandomUniform(x);
+    case OP_D2R: return (PI / 180) * x;
+    case OP_R2D: return (180 / PI) * x;
+    case OP_ATAN2: return FromRadians(std::atan2(x, y), units);
+    case OP_FMOD: return std::fmod(x, y);
+    case OP_POW: return std::pow(x, y);
+    case OP_MAX: return x > y ? x : y;
+    case OP_MIN: return x < y ? x : y;
+    case OP_JN:
+    case OP_YN: return Bessel(operation, x, y, rangeFailed);
+    case OP_RANDN: return RandomNormal(x, y);
+    case OP_IF: return x != 0.0 ? y : z;
+    default: return 0.0;  // callers test the code before
+  }
 }
 
 }  // namespace kalo::math

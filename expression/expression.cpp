@@ -75,10 +75,11 @@ Expression::Expression(const char* variableList, char* messageBuffer, int messag
       message(),
       currentToken(),
       tokenizer(nullptr),
-      angularUnits(KAL_RADIANS) {
+      angularUnits(KAL_RADIANS),
+      fast() {
   const size_t listLength = std::strlen(variableList);
   code = new (std::nothrow) CodeWord[MAX_CODE_WORDS];
-  pool = new (std::nothrow) double[MAX_POOL_SLOTS];
+  pool = new (std::nothrow) double[REGISTER_COUNT];
   nameOffsets = new (std::nothrow) int32_t[MAX_VARIABLES];
   variableText = new (std::nothrow) char[listLength + 1];
   if (code == nullptr || pool == nullptr || nameOffsets == nullptr || variableText == nullptr) {
@@ -87,6 +88,7 @@ Expression::Expression(const char* variableList, char* messageBuffer, int messag
     throw messageBuffer;
   }
   magic = EXPRESSION_MAGIC;
+  pool[ZERO_REGISTER] = 0.0;
   std::memcpy(variableText, variableList, listLength + 1);
   if (!ParseVariableList(messageBuffer, messageSize, variableList)) {
     FreeBuffers();

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "evaluator/fast_program.h"
 #include "evaluator/opcodes.h"
 #include "include/kalo.h"
 
@@ -29,7 +30,8 @@ struct Expression {
   uint32_t magic;
   CodeWord* code;
   int32_t codeCount;
-  double* pool;  // the ValuePool: variable slots, then one slot per literal
+  double* pool;  // the ValuePool: variable slots, then one slot per literal; then the fast
+                 // form's other registers (evaluator/fast_program.h)
   int32_t poolCount;
   int32_t variableCount;
   char* variableText;    // the variable list, each name terminated in place
@@ -43,6 +45,7 @@ struct Expression {
   TokenKind currentToken;
   Tokenizer* tokenizer;
   KAL_ANGULAR_UNITS angularUnits;
+  FastProgram fast;
 
   // --- Life (expression/expression.cpp) ---
   // Throws `message` (a char*) holding the reason when the list is bad or memory is short.
@@ -65,6 +68,8 @@ struct Expression {
   bool Evaluate(double* values);
   bool RunGuarded(double* values);
   bool RunProgram();
+  void BuildFastProgram();
+  bool RunFast();
   bool ExecuteBuiltin(CodeWord operation, double* stack, int* depth);
   void ComposeEvalError();
 

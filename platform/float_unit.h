@@ -36,6 +36,8 @@ struct FloatState {
 namespace x86 {
 constexpr uint32_t SSE_DEFAULT = 0x1F80;  // all masked, round to nearest, no FTZ/DAZ, flags clear
 constexpr uint32_t SSE_FLAGS = 0x3F;
+constexpr uint32_t SSE_INEXACT_FLAG = 0x20;
+constexpr uint16_t X87_FLAGS = 0x3F;
 constexpr uint32_t SSE_GUARDED_MASKS = 0x1E << 7;  // denormal, divide by zero, overflow, underflow
 constexpr uint16_t X87_DEFAULT = 0x037F;           // all masked, 64-bit precision, nearest
 constexpr uint16_t X87_GUARDED_MASKS = 0x1E;
@@ -66,30 +68,41 @@ inline unsigned ToFaults(uint32_t flags) {
 }
 }  // namespace x86
 
-inline FloatState EnterFloatGuard() {
+// Each write is skipped when the unit already holds the value: an evaluation is short, and
+// these instructions cost more than many of the operations it runs.
+inline void ClearX87FlagsIfSet() {
+  if ((x86::ReadX87Status() & x86::X87_FLAGS) != 0) x86::ClearX87Status();
+}
+
+// `useX87`: whether the run may execute x87 instructions (the maths library, host code). Only
+// then are the x87 flags cleared, which costs more than a short evaluation; a run of SSE
+// arithmetic alone leaves them as the host had them.
+inline FloatState EnterFloatGuard(bool useX87) {
   FloatState saved{x86::ReadSse(), x86::ReadX87Control()};
-  x86::WriteSse(x86::SSE_DEFAULT);
-  // fldcw is slow on some cores and the x87 control word is nearly always the default already.
+  // An inexact flag left by the host is harmless during the run: nobody reads it, and the
+  // unit is written on the way out anyway.
+  if ((saved.sse & ~x86::SSE_INEXACT_FLAG) != x86::SSE_DEFAULT) x86::WriteSse(x86::SSE_DEFAULT);
   if (saved.x87 != x86::X87_DEFAULT) x86::WriteX87Control(x86::X87_DEFAULT);
-  x86::ClearX87Status();
+  if (useX87) ClearX87FlagsIfSet();
   return saved;
 }
 
-inline void LeaveFloatGuard(const FloatState& saved) {
+// `x87Used`: whether anything since EnterFloatGuard may have run x87 instructions.
+inline void LeaveFloatGuard(const FloatState& saved, bool x87Used) {
   x86::WriteSse((x86::SSE_DEFAULT & ~x86::SSE_GUARDED_MASKS) |
                 (saved.sse & x86::SSE_GUARDED_MASKS));
+  if (x87Used) ClearX87FlagsIfSet();
   const uint16_t x87 = static_cast<uint16_t>((x86::X87_DEFAULT & ~x86::X87_GUARDED_MASKS) |
                                              (saved.x87 & x86::X87_GUARDED_MASKS));
-  x86::ClearX87Status();
-  if (x87 != x86::ReadX87Control()) x86::WriteX87Control(x87);
+  if (x87 != x86::X87_DEFAULT) x86::WriteX87Control(x87);
 }
 
 inline void ClearFloatFaults() {
   x86::WriteSse(x86::ReadSse() & ~x86::SSE_FLAGS);
-  x86::ClearX87Status();
+  ClearX87FlagsIfSet();
 }
 
-// SSE flags only: cheap enough to read after every operation.
+// SSE flags only: for code that runs no x87 instruction.
 inline unsigned ReadSseFaults() { return x86::ToFaults(x86::ReadSse()); }
 
 // Both units: for code we did not write (the maths library, host functions).
@@ -97,13 +110,13 @@ inline unsigned ReadFloatFaults() { return x86::ToFaults(x86::ReadSse() | x86::R
 
 #else  // Portable fallback: <fenv.h> has no denormal-operand flag, so that fault goes unseen.
 
-inline FloatState EnterFloatGuard() {
+inline FloatState EnterFloatGuard(bool /*useX87*/) {
   FloatState saved{static_cast<uint32_t>(fegetexcept()), 0};
   fesetenv(FE_DFL_ENV);
   return saved;
 }
 
-inline void LeaveFloatGuard(const FloatState& saved) {
+inline void LeaveFloatGuard(const FloatState& saved, bool /*x87Used*/) {
   fesetenv(FE_DFL_ENV);
   const int guarded = FE_DIVBYZERO | FE_OVERFLOW | FE_UNDERFLOW;
   feenableexcept(static_cast<int>(saved.sse) & guarded);

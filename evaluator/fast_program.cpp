@@ -1,0 +1,89 @@
+#include "evaluator/fast_program.h"
+
+#include "evaluator/math.h"
+#include "expression/expression.h"
+#include "platform/platform.h"
+
+namespace kalo {
+namespace {
+
+constexpr unsigned ENDING_FAULTS = platform::FAULT_DENORMAL | platform::FAULT_DIVIDE_BY_ZERO |
+                                   platform::FAULT_OVERFLOW | platform::FAULT_UNDERFLOW;
+
+// Operations computed inline with SSE instructions; every other one calls the maths library.
+bool IsInline(CodeWord op) {
+  return op <= OP_LAST_OPERATOR || op == OP_FABS || op == OP_D2R || op == OP_R2D ||
+         op == OP_MAX || op == OP_MIN || op == OP_IF;
+}
+
+uint16_t TemporaryAt(int position) { return static_cast<uint16_t>(POOL_REGISTERS + position); }
+
+}  // namespace
+
+// Follows the stack the code would build, register by register, instead of value by value.
+void Expression::BuildFastProgram() {
+  fast.usable = false;
+  fast.callsLibrary = false;
+  fast.count = 0;
+  uint16_t stack[STACK_SIZE];
+  int depth = 0;
+  for (int i = 0; i < codeCount; ++i) {
+    const CodeWord word = code[i];
+    if (IsOperand(word)) {
+      if (depth == STACK_SIZE) return;
+      stack[depth++] = static_cast<uint16_t>(OperandSlot(word));
+      continue;
+    }
+    if (IsUserCall(word) || word == OP_RANDU || word == OP_RANDN || !IsOperation(word)) return;
+    const int count = OperandCount(word);
+    if (depth < count) return;
+    fast.callsLibrary |= !IsInline(word);
+    FastOperation& op = fast.operations[fast.count++];
+    const uint16_t* operands = stack + depth - count;
+    op.operation = static_cast<uint16_t>(word);
+    op.x = operands[0];
+    op.y = count >= 2 ? operands[1] : ZERO_REGISTER;
+    op.z = count == 3 ? operands[2] : ZERO_REGISTER;
+    fast.lastTop = operands[count - 1];
+    fast.lastNext = count >= 2 ? operands[count - 2] : depth >= 2 ? stack[depth - 2] : ZERO_REGISTER;
+    depth -= count;
+    op.target = TemporaryAt(depth);
+    stack[depth++] = op.target;
+  }
+  if (depth != 1) return;
+  if (fast.count > 0) {
+    // The last operation writes a register of its own, so its operands survive for the record.
+    fast.operations[fast.count - 1].target = RESULT_REGISTER;
+    stack[0] = RESULT_REGISTER;
+  }
+  fast.result = stack[0];
+  fast.usable = true;
+}
+
+// True when the run succeeded exactly as the interpreter would have; false when the interpreter
+// must run the program to find out what went wrong. Writes nothing but temporaries until then.
+bool Expression::RunFast() {
+  double* const registers = pool;
+  const KAL_ANGULAR_UNITS units = angularUnits;
+  bool suspect = false;
+  const FastOperation* const end = fast.operations + fast.count;
+  for (const FastOperation* op = fast.operations; op != end; ++op) {
+    const double value = math::Apply(op->operation, registers[op->x], registers[op->y],
+                                     registers[op->z], units, &suspect);
+    registers[op->target] = value;
+    // The interpreter stops at a tiny or non-finite result even when no flag is raised.
+    suspect |= !math::IsNormalOrZeroBits(value);
+  }
+  const unsigned faults =
+      fast.callsLibrary ? platform::ReadFloatFaults() : platform::ReadSseFaults();
+  if (suspect || (faults & ENDING_FAULTS) != 0) return false;
+  lastCodeWord = code[codeCount - 1];
+  if (fast.count > 0) {
+    topValue = registers[fast.lastTop];
+    nextValue = registers[fast.lastNext];
+  }
+  pool[assignedVariable] = registers[fast.result];
+  return true;
+}
+
+}  // namespace kalo

@@ -1,0 +1,44 @@
+// A faster form of a compiled program, derived from its code words after compilation.
+//
+// The postfix code pushes every operand through a stack; the fast form names registers instead:
+// each operation reads its operands straight from the ValuePool or from the temporary that an
+// earlier operation wrote, and writes its own temporary. It runs without reading the
+// floating-point flags after every operation: they are sticky, so one read at the end tells
+// whether any operation faulted. Only when something looks wrong (a flag, a range failure, a
+// result that is not a normal number or zero) is the program run again by the exact
+// interpreter, which then finds the first fault with its word and operands. The fast form is
+// made only for programs that give the same result when run twice: no host calls, no random draws.
+#pragma once
+
+#include <cstdint>
+
+#include "evaluator/opcodes.h"
+
+namespace kalo {
+
+// Registers: the ValuePool's slots first, then one temporary per stack position, then a register
+// that always holds 0.0 (the absent operands) and one for the final result.
+constexpr int POOL_REGISTERS = 200;
+constexpr int TEMPORARY_REGISTERS = 200;
+constexpr int ZERO_REGISTER = POOL_REGISTERS + TEMPORARY_REGISTERS;
+constexpr int RESULT_REGISTER = ZERO_REGISTER + 1;
+constexpr int REGISTER_COUNT = RESULT_REGISTER + 1;
+
+struct FastOperation {
+  uint16_t operation;
+  uint16_t target;
+  uint16_t x, y, z;  // operands in the order written; ZERO_REGISTER where there are fewer
+};
+
+struct FastProgram {
+  FastOperation operations[400];
+  int32_t count;
+  bool usable;
+  bool callsLibrary;  // whether a maths-library routine runs, which may use the x87 unit
+  uint16_t result;  // the register that holds the program's value
+  // The operands that the last operation leaves in topValue and nextValue.
+  uint16_t lastTop;
+  uint16_t lastNext;
+};
+
+}  // namespace kalo
