@@ -1,5 +1,7 @@
 #include "evaluator/fast_program.h"
 
+#include <cstring>
+
 #include "evaluator/math.h"
 #include "expression/expression.h"
 #include "platform/platform.h"
@@ -18,7 +20,18 @@ bool IsInline(CodeWord op) {
 
 uint16_t TemporaryAt(int position) { return static_cast<uint16_t>(POOL_REGISTERS + position); }
 
+void SetBits(double* target, uint64_t bits) { std::memcpy(target, &bits, sizeof bits); }
+
 }  // namespace
+
+void InitializeRegisters(double* registers) {
+  registers[ZERO_REGISTER] = 0.0;
+  SetBits(&registers[SIGN_MASK_REGISTER], 0x8000000000000000ull);
+  SetBits(&registers[MAGNITUDE_MASK_REGISTER], math::MAGNITUDE_MASK);
+  registers[MINUS_ONE_REGISTER] = math::TRUE_VALUE;
+  registers[DEGREES_TO_RADIANS_REGISTER] = math::PI / 180;
+  registers[RADIANS_TO_DEGREES_REGISTER] = 180 / math::PI;
+}
 
 // Follows the stack the code would build, register by register, instead of value by value.
 void Expression::BuildFastProgram() {
@@ -58,31 +71,50 @@ void Expression::BuildFastProgram() {
   }
   fast.result = stack[0];
   fast.usable = true;
+  CompileNativeCode(*this);
 }
 
 // True when the run succeeded exactly as the interpreter would have; false when the interpreter
 // must run the program to find out what went wrong. Writes nothing but temporaries until then.
-bool Expression::RunFast() {
+bool Expression::RunFast(bool inputsOrdered) {
   double* const registers = pool;
-  const KAL_ANGULAR_UNITS units = angularUnits;
   bool suspect = false;
-  const FastOperation* const end = fast.operations + fast.count;
-  for (const FastOperation* op = fast.operations; op != end; ++op) {
-    const double value = math::Apply(op->operation, registers[op->x], registers[op->y],
-                                     registers[op->z], units, &suspect);
-    registers[op->target] = value;
-    // The interpreter stops at a tiny or non-finite result even when no flag is raised.
-    suspect |= !math::IsNormalOrZeroBits(value);
+  double result;
+  const double* top = &registers[fast.lastTop];
+  const double* next = &registers[fast.lastNext];
+  unsigned watched = ENDING_FAULTS;
+  if (fast.native.entry != nullptr && inputsOrdered) {
+    // A NaN passes through arithmetic without raising a flag, so machine code, which tests no
+    // result's value, runs only on ordered inputs.
+    fast.suspect = false;
+    result = reinterpret_cast<NativeEntry>(fast.native.entry)(registers, this);
+    suspect = fast.suspect;
+    // Machine code tests no result's value: a NaN shows only as the invalid flag it raised.
+    watched |= platform::FAULT_INVALID;
+    // Machine code keeps its temporaries in processor registers and saves only these two.
+    top = &registers[RECORD_TOP_REGISTER];
+    next = &registers[RECORD_NEXT_REGISTER];
+  } else {
+    const KAL_ANGULAR_UNITS units = angularUnits;
+    const FastOperation* const end = fast.operations + fast.count;
+    for (const FastOperation* op = fast.operations; op != end; ++op) {
+      const double value = math::Apply(op->operation, registers[op->x], registers[op->y],
+                                       registers[op->z], units, &suspect);
+      registers[op->target] = value;
+      // The interpreter stops at a tiny or non-finite result even when no flag is raised.
+      suspect |= !math::IsNormalOrZeroBits(value);
+    }
+    result = registers[fast.result];
   }
   const unsigned faults =
-      fast.callsLibrary ? platform::ReadFloatFaults() : platform::ReadSseFaults();
-  if (suspect || (faults & ENDING_FAULTS) != 0) return false;
+      (fast.callsLibrary ? platform::ReadFloatFaults() : platform::ReadSseFaults()) & watched;
+  if (suspect || faults != 0 || !math::IsNormalOrZeroBits(result)) return false;
   lastCodeWord = code[codeCount - 1];
   if (fast.count > 0) {
-    topValue = registers[fast.lastTop];
-    nextValue = registers[fast.lastNext];
+    topValue = *top;
+    nextValue = *next;
   }
-  pool[assignedVariable] = registers[fast.result];
+  pool[assignedVariable] = result;
   return true;
 }
 

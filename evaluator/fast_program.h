@@ -12,17 +12,32 @@
 
 #include <cstdint>
 
+#include "evaluator/native_code.h"
 #include "evaluator/opcodes.h"
 
 namespace kalo {
 
 // Registers: the ValuePool's slots first, then one temporary per stack position, then a register
-// that always holds 0.0 (the absent operands) and one for the final result.
+// that always holds 0.0 (the absent operands) and one for the final result. Machine code
+// (evaluator/native_code.h) also keeps the last operation's operands, a few constants and the
+// values it saves across library calls here.
 constexpr int POOL_REGISTERS = 200;
 constexpr int TEMPORARY_REGISTERS = 200;
 constexpr int ZERO_REGISTER = POOL_REGISTERS + TEMPORARY_REGISTERS;
 constexpr int RESULT_REGISTER = ZERO_REGISTER + 1;
-constexpr int REGISTER_COUNT = RESULT_REGISTER + 1;
+constexpr int RECORD_TOP_REGISTER = RESULT_REGISTER + 1;
+constexpr int RECORD_NEXT_REGISTER = RECORD_TOP_REGISTER + 1;
+constexpr int SIGN_MASK_REGISTER = RECORD_NEXT_REGISTER + 1;
+constexpr int MAGNITUDE_MASK_REGISTER = SIGN_MASK_REGISTER + 1;
+constexpr int MINUS_ONE_REGISTER = MAGNITUDE_MASK_REGISTER + 1;
+constexpr int DEGREES_TO_RADIANS_REGISTER = MINUS_ONE_REGISTER + 1;
+constexpr int RADIANS_TO_DEGREES_REGISTER = DEGREES_TO_RADIANS_REGISTER + 1;
+constexpr int SPILL_REGISTERS = RADIANS_TO_DEGREES_REGISTER + 1;
+constexpr int SPILL_COUNT = 16;
+constexpr int REGISTER_COUNT = SPILL_REGISTERS + SPILL_COUNT;
+
+// Fills the registers that hold constants.
+void InitializeRegisters(double* registers);
 
 struct FastOperation {
   uint16_t operation;
@@ -39,6 +54,8 @@ struct FastProgram {
   // The operands that the last operation leaves in topValue and nextValue.
   uint16_t lastTop;
   uint16_t lastNext;
+  bool suspect;  // set by library calls from machine code when a range test fails
+  NativeCode native;
 };
 
 }  // namespace kalo

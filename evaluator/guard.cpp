@@ -2,6 +2,7 @@
 // out, the floating-point unit reset for the run and restored after it, and the error texts.
 #include <atomic>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -118,15 +119,17 @@ bool Expression::RunGuarded(double* values) {
     errorCode = ERROR_BAD_ADDRESS;
     return false;
   }
+  bool ordered = true;
   for (int i = 0; i < variableCount; ++i) {
     if (!KALO_CHECK(i < poolCount, CHECK_FILE_PARSE)) {
       errorCode = ERROR_INTERNAL;
       return false;
     }
     pool[i] = values[i];
+    ordered &= !std::isnan(values[i]);
   }
   FloatScope floatScope(!fast.usable || fast.callsLibrary);
-  if (fast.usable && RunFast()) return true;
+  if (fast.usable && RunFast(ordered)) return true;
   floatScope.MarkX87Used();
   RunProgram();
   return errorCode == ERROR_NONE;

@@ -88,7 +88,8 @@ Expression::Expression(const char* variableList, char* messageBuffer, int messag
     throw messageBuffer;
   }
   magic = EXPRESSION_MAGIC;
-  pool[ZERO_REGISTER] = 0.0;
+  InitializeRegisters(pool);
+  ReserveNativeCode(&fast.native);
   std::memcpy(variableText, variableList, listLength + 1);
   if (!ParseVariableList(messageBuffer, messageSize, variableList)) {
     FreeBuffers();
@@ -107,6 +108,7 @@ void Expression::FreeBuffers() {
   delete[] pool;
   delete[] nameOffsets;
   delete[] variableText;
+  ReleaseNativeCode(&fast.native);
   code = nullptr;
   pool = nullptr;
   nameOffsets = nullptr;

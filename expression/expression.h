@@ -69,7 +69,7 @@ struct Expression {
   bool RunGuarded(double* values);
   bool RunProgram();
   void BuildFastProgram();
-  bool RunFast();
+  bool RunFast(bool inputsOrdered);
   bool ExecuteBuiltin(CodeWord operation, double* stack, int* depth);
   void ComposeEvalError();
 

@@ -41,6 +41,11 @@ bool IsBadStringPointer(const char* text, size_t limit);
 bool IsBadReadPointer(const void* pointer, size_t size);
 bool IsBadWritePointer(void* pointer, size_t size);
 
+// --- Executable memory --------------------------------------------------------------------
+// Maps `size` bytes that are seen twice: written through `*writable`, run through `*executable`,
+// so that no page is ever writable and executable at once. False when the platform refuses.
+bool MapCodeRegion(size_t size, void** writable, void** executable);
+
 // --- Numbers ------------------------------------------------------------------------------
 // The value of the decimal literal in [begin, end) (digits, an optional fraction, an optional
 // exponent), rounded as strtod rounds it in the "C" locale, whatever the process's locale:

@@ -1,6 +1,8 @@
 // The POSIX backend of the platform layer.
 #include <dlfcn.h>
+#include <sys/mman.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <locale.h>
 #include <stdlib.h>
@@ -121,6 +123,30 @@ double ReadDecimal(const char* begin, const char* end) {
   std::memcpy(copy, begin, length);
   copy[length] = '\0';
   return strtod_l(copy, nullptr, cLocale);
+}
+
+}  // namespace kalo::platform
+
+namespace kalo::platform {
+
+bool MapCodeRegion(size_t size, void** writable, void** executable) {
+  const int file = memfd_create("kalo-code", MFD_CLOEXEC);
+  if (file < 0) return false;
+  bool mapped = false;
+  if (ftruncate(file, static_cast<off_t>(size)) == 0) {
+    void* rw = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0);
+    void* rx = mmap(nullptr, size, PROT_READ | PROT_EXEC, MAP_SHARED, file, 0);
+    mapped = rw != MAP_FAILED && rx != MAP_FAILED;
+    if (mapped) {
+      *writable = rw;
+      *executable = rx;
+    } else {
+      if (rw != MAP_FAILED) munmap(rw, size);
+      if (rx != MAP_FAILED) munmap(rx, size);
+    }
+  }
+  close(file);
+  return mapped;
 }
 
 }  // namespace kalo::platform
