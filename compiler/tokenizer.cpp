@@ -1,7 +1,5 @@
 #include "compiler/tokenizer.h"
 
-#include <cstring>
-
 #include "platform/platform.h"
 #include "expression/diagnostics.h"
 
@@ -19,15 +17,16 @@ struct Keyword {
 constexpr Keyword KEYWORDS[] = {{"and", TOK_AND}, {"or", TOK_OR}, {"xor", TOK_XOR}, {"not", TOK_NOT}};
 
 struct Symbol {
-  const char* text;
+  char first;
+  char second;  // '\0' for a one-character symbol
   TokenKind kind;
 };
 // Two-character operators come first, so "<>" is never read as "<" and ">".
 constexpr Symbol SYMBOLS[] = {
-    {"<>", TOK_NE},     {"<=", TOK_LE},     {">=", TOK_GE},       {"+", TOK_PLUS},
-    {"-", TOK_MINUS},   {"*", TOK_MULTIPLY}, {"/", TOK_DIVIDE},   {"(", TOK_LPAREN},
-    {")", TOK_RPAREN},  {"=", TOK_EQ},      {"<", TOK_LT},        {">", TOK_GT},
-    {",", TOK_COMMA},
+    {'<', '>', TOK_NE},     {'<', '=', TOK_LE},     {'>', '=', TOK_GE},     {'+', 0, TOK_PLUS},
+    {'-', 0, TOK_MINUS},    {'*', 0, TOK_MULTIPLY}, {'/', 0, TOK_DIVIDE},   {'(', 0, TOK_LPAREN},
+    {')', 0, TOK_RPAREN},   {'=', 0, TOK_EQ},       {'<', 0, TOK_LT},       {'>', 0, TOK_GT},
+    {',', 0, TOK_COMMA},
 };
 
 }  // namespace
@@ -48,9 +47,8 @@ TokenKind Tokenizer::NextToken() {
   if (IsAsciiLetter(c) || c == '_') return ScanIdentifier();
   if (IsAsciiDigit(c) || c == '.') return ScanNumber();
   for (const Symbol& symbol : SYMBOLS) {
-    const size_t length = std::strlen(symbol.text);
-    if (std::strncmp(cursor, symbol.text, length) == 0) {
-      cursor += length;
+    if (c == symbol.first && (symbol.second == '\0' || cursor[1] == symbol.second)) {
+      cursor += symbol.second == '\0' ? 1 : 2;
       return symbol.kind;
     }
   }
@@ -76,8 +74,7 @@ TokenKind Tokenizer::ScanNumber() {
   while (IsAsciiDigit(*cursor)) ++cursor;
   if (*cursor == '.') ++cursor;
   while (IsAsciiDigit(*cursor)) ++cursor;
-  const char* mantissaEnd = cursor;
-  const char* exponentEnd = cursor;
+  const char* valueEnd = cursor;
   if (*cursor == 'e' || *cursor == 'E') {
     ++cursor;
     if (*cursor == '+' || *cursor == '-') ++cursor;
@@ -89,11 +86,11 @@ TokenKind Tokenizer::ScanNumber() {
         ++cursor;
       }
       if (size >= MAX_EXPONENT) throw static_cast<int>(ERR_INVALID_NUMBER);
-      exponentEnd = cursor;
+      valueEnd = cursor;
     }
   }
   // A dangling "e" and its sign stay consumed but add nothing to the value.
-  number = platform::ReadDecimal(start, exponentEnd == mantissaEnd ? mantissaEnd : exponentEnd);
+  number = platform::ReadDecimal(start, valueEnd);
   return TOK_NUMBER;
 }
 

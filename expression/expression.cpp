@@ -72,11 +72,9 @@ Expression::Expression(const char* variableList, char* messageBuffer, int messag
       lastCodeWord(0),
       topValue(0.0),
       nextValue(0.0),
-      message(),
       currentToken(),
       tokenizer(nullptr),
-      angularUnits(KAL_RADIANS),
-      fast() {
+      angularUnits(KAL_RADIANS) {
   const size_t listLength = std::strlen(variableList);
   code = new (std::nothrow) CodeWord[MAX_CODE_WORDS];
   pool = new (std::nothrow) double[REGISTER_COUNT];
