@@ -75,7 +75,9 @@ bool Expression::ReadToken() {
   return true;
 }
 
-bool Expression::Fault(int id) { return ComposeCompileError(id, tokenizer->text, tokenizer->cursor); }
+bool Expression::Fault(int id) {
+  return ComposeCompileError(id, tokenizer->text, tokenizer->cursor);
+}
 
 // The only writer of the code buffer.
 bool Expression::Emit(CodeWord word) {
@@ -95,8 +97,8 @@ bool Expression::AddLiteral(double value) {
 bool Expression::ParseStatement() {
   ReadToken();
   if (currentToken != TOK_IDENT) return Fault(ERR_EXPECTED_NAME);
-  const int target = FindVariable(tokenizer->identifier,
-                                  static_cast<int>(std::strlen(tokenizer->identifier)));
+  const int target =
+      FindVariable(tokenizer->identifier, static_cast<int>(std::strlen(tokenizer->identifier)));
   if (target < 0) return Fault(ERR_NOT_DEFINED);
   assignedVariable = target;
   ReadToken();
@@ -111,7 +113,9 @@ bool Expression::ParseLogical() { return ParseLevel(0); }
 
 // level -> next-level { operator-of-this-level next-level }
 bool Expression::ParseLevel(int level) {
-  const auto parseOperand = [&] { return level + 1 < LEVEL_COUNT ? ParseLevel(level + 1) : ParsePrimary(); };
+  const auto parseOperand = [&] {
+    return level + 1 < LEVEL_COUNT ? ParseLevel(level + 1) : ParsePrimary();
+  };
   if (!parseOperand()) return false;
   while (const BinaryOperator* op = FindOperator(LEVELS[level], currentToken)) {
     ReadToken();

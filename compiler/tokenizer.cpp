@@ -1,7 +1,7 @@
 #include "compiler/tokenizer.h"
 
-#include "platform/platform.h"
 #include "expression/diagnostics.h"
+#include "platform/platform.h"
 
 namespace kalo {
 namespace {
@@ -14,7 +14,8 @@ struct Keyword {
   const char* name;
   TokenKind kind;
 };
-constexpr Keyword KEYWORDS[] = {{"and", TOK_AND}, {"or", TOK_OR}, {"xor", TOK_XOR}, {"not", TOK_NOT}};
+constexpr Keyword KEYWORDS[] = {
+    {"and", TOK_AND}, {"or", TOK_OR}, {"xor", TOK_XOR}, {"not", TOK_NOT}};
 
 struct Symbol {
   char first;
@@ -23,9 +24,9 @@ struct Symbol {
 };
 // Two-character operators come first, so "<>" is never read as "<" and ">".
 constexpr Symbol SYMBOLS[] = {
-    {'<', '>', TOK_NE},     {'<', '=', TOK_LE},     {'>', '=', TOK_GE},     {'+', 0, TOK_PLUS},
-    {'-', 0, TOK_MINUS},    {'*', 0, TOK_MULTIPLY}, {'/', 0, TOK_DIVIDE},   {'(', 0, TOK_LPAREN},
-    {')', 0, TOK_RPAREN},   {'=', 0, TOK_EQ},       {'<', 0, TOK_LT},       {'>', 0, TOK_GT},
+    {'<', '>', TOK_NE},   {'<', '=', TOK_LE},     {'>', '=', TOK_GE},   {'+', 0, TOK_PLUS},
+    {'-', 0, TOK_MINUS},  {'*', 0, TOK_MULTIPLY}, {'/', 0, TOK_DIVIDE}, {'(', 0, TOK_LPAREN},
+    {')', 0, TOK_RPAREN}, {'=', 0, TOK_EQ},       {'<', 0, TOK_LT},     {'>', 0, TOK_GT},
     {',', 0, TOK_COMMA},
 };
 
@@ -70,7 +71,8 @@ TokenKind Tokenizer::ScanIdentifier() {
 
 TokenKind Tokenizer::ScanNumber() {
   const char* start = cursor;
-  if (!IsAsciiDigit(*cursor) && !IsAsciiDigit(cursor[1])) throw static_cast<int>(ERR_INVALID_NUMBER);
+  if (!IsAsciiDigit(*cursor) && !IsAsciiDigit(cursor[1]))
+    throw static_cast<int>(ERR_INVALID_NUMBER);
   while (IsAsciiDigit(*cursor)) ++cursor;
   if (*cursor == '.') ++cursor;
   while (IsAsciiDigit(*cursor)) ++cursor;

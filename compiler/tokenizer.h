@@ -7,26 +7,26 @@
 namespace kalo {
 
 enum TokenKind : int32_t {
-  TOK_END = 1,        // the terminator
-  TOK_PLUS = 2,       // +
-  TOK_MINUS = 3,      // -
-  TOK_DIVIDE = 4,     // /
-  TOK_MULTIPLY = 5,   // *
-  TOK_LPAREN = 6,     // (
-  TOK_RPAREN = 7,     // )
-  TOK_IDENT = 8,      // identifier
-  TOK_NUMBER = 9,     // numeric literal
-  TOK_AND = 10,       // and
-  TOK_OR = 11,        // or
-  TOK_XOR = 12,       // xor
-  TOK_NOT = 13,       // not
-  TOK_GT = 14,        // >
-  TOK_LT = 15,        // <
-  TOK_GE = 16,        // >=
-  TOK_LE = 17,        // <=
-  TOK_EQ = 18,        // =
-  TOK_NE = 19,        // <>
-  TOK_COMMA = 20,     // ,
+  TOK_END = 1,       // the terminator
+  TOK_PLUS = 2,      // +
+  TOK_MINUS = 3,     // -
+  TOK_DIVIDE = 4,    // /
+  TOK_MULTIPLY = 5,  // *
+  TOK_LPAREN = 6,    // (
+  TOK_RPAREN = 7,    // )
+  TOK_IDENT = 8,     // identifier
+  TOK_NUMBER = 9,    // numeric literal
+  TOK_AND = 10,      // and
+  TOK_OR = 11,       // or
+  TOK_XOR = 12,      // xor
+  TOK_NOT = 13,      // not
+  TOK_GT = 14,       // >
+  TOK_LT = 15,       // <
+  TOK_GE = 16,       // >=
+  TOK_LE = 17,       // <=
+  TOK_EQ = 18,       // =
+  TOK_NE = 19,       // <>
+  TOK_COMMA = 20,    // ,
 };
 
 // Compile error identifiers, the keys of the string table.

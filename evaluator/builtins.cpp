@@ -38,7 +38,8 @@ constexpr BuiltinFunction BUILTINS[] = {
     {OP_MIN, "min", 2, "Smaller of X and Y"},
     {OP_JN, "jn", 2, "Bessel function of first kind (order X) at Y"},
     {OP_YN, "yn", 2, "Bessel function of second kind (order X) at Y"},
-    {OP_RANDN, "randn", 2, "Normally distributed random number with mean X and standard deviation Y"},
+    {OP_RANDN, "randn", 2,
+     "Normally distributed random number with mean X and standard deviation Y"},
     {OP_IF, "if", 3, "If X is non-zero, returns Y.  If X is zero, returns Z"},
 };
 

@@ -11,8 +11,8 @@ namespace {
 
 // Indexed by code - OP_FIRST; the error reports use words ("Add"), a listing reads better with
 // the symbols an equation is written with.
-constexpr const char* OPERATOR_SYMBOLS[] = {"NEG", "+",  "-", "*",  "/", "and", "or", "not",
-                                            "xor", "=", "<>", "<", "<=", ">", ">="};
+constexpr const char* OPERATOR_SYMBOLS[] = {"NEG", "+", "-",  "*", "/",  "and", "or", "not",
+                                            "xor", "=", "<>", "<", "<=", ">",   ">="};
 static_assert(sizeof OPERATOR_SYMBOLS / sizeof OPERATOR_SYMBOLS[0] ==
               OP_LAST_OPERATOR - OP_FIRST + 1);
 
@@ -33,7 +33,8 @@ std::string Word(const Expression& expression, CodeWord word) {
   if (IsUserCall(word)) {
     const int index = UserCallIndex(word);
     const UserFunction* function = FindUserFunctionAt(index);
-    return "CALL " + (function != nullptr ? std::string(function->name) : "#" + std::to_string(index));
+    return "CALL " +
+           (function != nullptr ? std::string(function->name) : "#" + std::to_string(index));
   }
   if (word >= OP_FIRST && word <= OP_LAST_OPERATOR) return OPERATOR_SYMBOLS[word - OP_FIRST];
   int count = 0;

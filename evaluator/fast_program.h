@@ -50,7 +50,7 @@ struct FastProgram {
   int32_t count;
   bool usable;
   bool callsLibrary;  // whether a maths-library routine runs, which may use the x87 unit
-  uint16_t result;  // the register that holds the program's value
+  uint16_t result;    // the register that holds the program's value
   // The operands that the last operation leaves in topValue and nextValue.
   uint16_t lastTop;
   uint16_t lastNext;

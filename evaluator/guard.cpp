@@ -64,8 +64,7 @@ struct BusyScope {
 // Restores the host's floating-point state on every way out of a run.
 class FloatScope {
  public:
-  explicit FloatScope(bool useX87)
-      : saved_(platform::EnterFloatGuard(useX87)), x87Used_(useX87) {}
+  explicit FloatScope(bool useX87) : saved_(platform::EnterFloatGuard(useX87)), x87Used_(useX87) {}
   ~FloatScope() { platform::LeaveFloatGuard(saved_, x87Used_); }
   FloatScope(const FloatScope&) = delete;
   FloatScope& operator=(const FloatScope&) = delete;

@@ -61,7 +61,8 @@ class CodeArena {
     if (!platform::MapCodeRegion(SLOT_SIZE * SLOTS_PER_REGION, &writable, &executable))
       return false;
     try {
-      regions_.push_back({static_cast<uint8_t*>(writable), static_cast<const uint8_t*>(executable)});
+      regions_.push_back(
+          {static_cast<uint8_t*>(writable), static_cast<const uint8_t*>(executable)});
       const int first = static_cast<int>((regions_.size() - 1) * SLOTS_PER_REGION);
       for (int i = static_cast<int>(SLOTS_PER_REGION) - 1; i >= 0; --i) free_.push_back(first + i);
     } catch (const std::bad_alloc&) {
@@ -181,7 +182,10 @@ void OrderComparison(Emitter& e, int x, int y, uint8_t predicate, bool swapped) 
 bool EmitInline(Emitter& e, CodeWord operation, int x) {
   const int y = x + 1, z = x + 2;
   switch (operation) {
-    case OP_NEG: e.Load(SCRATCH, SIGN_MASK_REGISTER); e.SseRegister(0x66, XORPD, x, SCRATCH); return true;
+    case OP_NEG:
+      e.Load(SCRATCH, SIGN_MASK_REGISTER);
+      e.SseRegister(0x66, XORPD, x, SCRATCH);
+      return true;
     case OP_ADD: e.SseRegister(0xF2, ADDSD, x, y); return true;
     case OP_SUB: e.SseRegister(0xF2, SUBSD, x, y); return true;
     case OP_MUL: e.SseRegister(0xF2, MULSD, x, y); return true;
@@ -192,7 +196,10 @@ bool EmitInline(Emitter& e, CodeWord operation, int x) {
     case OP_LE: OrderComparison(e, x, y, CMP_LE, false); return true;
     case OP_GT: OrderComparison(e, x, y, CMP_LT, true); return true;
     case OP_GE: OrderComparison(e, x, y, CMP_LE, true); return true;
-    case OP_FABS: e.Load(SCRATCH, MAGNITUDE_MASK_REGISTER); e.SseRegister(0x66, ANDPD, x, SCRATCH); return true;
+    case OP_FABS:
+      e.Load(SCRATCH, MAGNITUDE_MASK_REGISTER);
+      e.SseRegister(0x66, ANDPD, x, SCRATCH);
+      return true;
     case OP_D2R: e.SseMemory(0xF2, MULSD, x, DEGREES_TO_RADIANS_REGISTER); return true;
     case OP_R2D: e.SseMemory(0xF2, MULSD, x, RADIANS_TO_DEGREES_REGISTER); return true;
     // maxsd keeps its first operand only when it is the greater, as max(X, Y) does; so for min.

@@ -29,9 +29,9 @@ bool ReportInternalError(const char* checkFile, int checkLine) {
   platform::ModuleFileName(module, sizeof module);
   char report[REPORT_SIZE];
   // A longer report is cut to the buffer, as intended.
-  const int length = std::snprintf(report, sizeof report,
-                                   "Internal error\r\nModule: %s, File: %s (line %d)", module,
-                                   checkFile, checkLine);
+  const int length =
+      std::snprintf(report, sizeof report, "Internal error\r\nModule: %s, File: %s (line %d)",
+                    module, checkFile, checkLine);
   if (length < 0) report[0] = '\0';
   platform::DeliverReport(report);
   return false;

@@ -18,8 +18,7 @@ void BoundedCopy(char* destination, const char* source, size_t size);
 bool ReportInternalError(const char* checkFile, int checkLine);
 
 // A consistency check: true when `condition` holds, otherwise the report and false.
-#define KALO_CHECK(condition, file) \
-  ((condition) || ::kalo::ReportInternalError((file), __LINE__))
+#define KALO_CHECK(condition, file) ((condition) || ::kalo::ReportInternalError((file), __LINE__))
 
 // Writes `message` into `buffer`, then, when it fits, a line break and `list` with " ? " marking
 // byte `offset`. Returns false, for a caller to return as its own failure.
