@@ -1,0 +1,122 @@
+// Helpers for tests that drive evaluations through the public header: a compiled handle that
+// releases itself, one evaluation with its outcome, and the floating-point state a host sees.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cfenv>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kalo.h"
+
+#if defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
+
+namespace kalo_test {
+
+inline uint64_t Bits(double x) {
+  uint64_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  return bits;
+}
+
+// Equal to the bit, or both NaN: a result of -0 must not pass for 0.
+inline bool Same(double a, double b) { return Bits(a) == Bits(b) || (a != a && b != b); }
+
+class Handle {
+ public:
+  Handle(const char* equation, const char* variables) {
+    char text[512] = {};
+    int code = 0;
+    handle_ = KaloParseExpression(equation, variables, &code, text);
+    EXPECT_NE(handle_, nullptr) << equation << ": " << code << " " << text;
+  }
+  ~Handle() { KaloDestroyExpression(handle_); }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  void* get() const { return handle_; }
+
+ private:
+  void* handle_;
+};
+
+struct Outcome {
+  int returned;      // KaloEvalExpression
+  int code;          // KaloGetEvalError
+  std::string text;  // its text
+  int flagsAfter;    // fetestexcept(FE_ALL_EXCEPT) right after the evaluation
+};
+
+inline std::string ErrorText(void* handle, int* code = nullptr) {
+  char text[512];
+  std::memset(text, 'x', sizeof text);
+  const int result = KaloGetEvalError(handle, text, nullptr);
+  if (code != nullptr) *code = result;
+  return text;
+}
+
+// One evaluation, with the flags read before anything else can touch them.
+inline Outcome Evaluate(void* handle, double* values) {
+  std::feclearexcept(FE_ALL_EXCEPT);
+  Outcome outcome{};
+  outcome.returned = KaloEvalExpression(handle, values);
+  outcome.flagsAfter = std::fetestexcept(FE_ALL_EXCEPT);
+  outcome.text = ErrorText(handle, &outcome.code);
+  return outcome;
+}
+
+// The traps enabled in both units; the SSE unit, where doubles are computed, is read directly
+// because fegetexcept reports the x87 control word.
+struct Traps {
+  int x87;
+  int sse;
+};
+
+inline Traps EnabledTraps() {
+  Traps traps{fegetexcept(), 0};
+#if defined(__x86_64__)
+  traps.sse = static_cast<int>(~(_mm_getcsr() >> 7)) & FE_ALL_EXCEPT;
+#else
+  traps.sse = traps.x87;
+#endif
+  return traps;
+}
+
+// Runs `body` with `traps` enabled and the rounding `mode`, and reads the state it leaves before
+// restoring the caller's: a wrongly left trap must not fire inside the test's own arithmetic.
+struct StateAfter {
+  Traps traps;
+  int flags;
+  int rounding;
+};
+
+template <typename Body>
+StateAfter WithTrapsEnabled(int traps, int mode, Body body) {
+  fenv_t saved;
+  std::fegetenv(&saved);
+  std::feclearexcept(FE_ALL_EXCEPT);
+  std::fesetround(mode);
+  feenableexcept(traps);
+  StateAfter after{};
+  try {
+    body();
+  } catch (...) {
+    std::fesetenv(&saved);
+    throw;
+  }
+  after.traps = EnabledTraps();
+  after.flags = std::fetestexcept(FE_ALL_EXCEPT);
+  after.rounding = std::fegetround();
+  std::fesetenv(&saved);
+  return after;
+}
+
+// The traps an evaluation must hand back: it keeps the host's denormal, division-by-zero,
+// overflow and underflow settings and resets invalid and inexact to masked.
+constexpr int KEPT_TRAPS = FE_DIVBYZERO | FE_OVERFLOW | FE_UNDERFLOW;
+
+}  // namespace kalo_test
