@@ -86,14 +86,14 @@ inline Traps EnabledTraps() {
   return traps;
 }
 
-// Runs `body` with `traps` enabled and the rounding `mode`, and reads the state it leaves before
-// restoring the caller's: a wrongly left trap must not fire inside the test's own arithmetic.
 struct StateAfter {
   Traps traps;
   int flags;
   int rounding;
 };
 
+// Runs `body` with `traps` enabled and the rounding `mode`, and reads the state it leaves before
+// restoring the caller's: a wrongly left trap must not fire inside the test's own arithmetic.
 template <typename Body>
 StateAfter WithTrapsEnabled(int traps, int mode, Body body) {
   fenv_t saved;

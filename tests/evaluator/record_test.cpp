@@ -83,34 +83,16 @@ TEST(Record, NamesOfCodeWords) {
     const char* name;
     int count;
   } rows[] = {
-      {0, "Unknown operation", -1},
-      {0x8002, "Z", -1},
-      {0x8000, "X", -1},
-      {0x8003, "Unknown variable", -1},
-      {0xC000, "Unknown variable", -1},
-      {100, "Negation", 1},
-      {101, "Add", 2},
-      {102, "Subtract", 2},
-      {103, "Multiply", 2},
-      {104, "Divide", 2},
-      {105, "and", 2},
-      {106, "or", 2},
-      {107, "not", 1},
-      {108, "xor", 2},
-      {109, "=", 2},
-      {110, "<>", 2},
-      {111, "<", 2},
-      {112, "<=", 2},
-      {113, ">", 2},
-      {114, ">=", 2},
-      {115, "acos", 1},
-      {126, "sin", 1},
-      {138, "atan2", 2},
-      {143, "jn", 2},
-      {146, "if", 3},
-      {147, "Unknown function", -1},
-      {99, "Unknown function", -1},
+      // clang-format off
+      {0, "Unknown operation", -1}, {0x8002, "Z", -1}, {0x8000, "X", -1},
+      {0x8003, "Unknown variable", -1}, {0xC000, "Unknown variable", -1},
+      {100, "Negation", 1}, {101, "Add", 2}, {102, "Subtract", 2}, {103, "Multiply", 2},
+      {104, "Divide", 2}, {105, "and", 2}, {106, "or", 2}, {107, "not", 1}, {108, "xor", 2},
+      {109, "=", 2}, {110, "<>", 2}, {111, "<", 2}, {112, "<=", 2}, {113, ">", 2},
+      {114, ">=", 2}, {115, "acos", 1}, {126, "sin", 1}, {138, "atan2", 2}, {143, "jn", 2},
+      {146, "if", 3}, {147, "Unknown function", -1}, {99, "Unknown function", -1},
       {1, "Unknown function", -1},
+      // clang-format on
   };
   for (const auto& row : rows) {
     int count = 99;

@@ -289,5 +289,23 @@ TEST(FloatFlags, HostFlagsAreClearedAroundTheRun) {
   }
 }
 
+#if defined(__x86_64__)
+// Flush-to-zero and denormals-are-zero set by the host neither hide a denormal operand from the
+// run nor survive it.
+TEST(FloatFlags, HostFlushToZeroIsResetForAndAfterTheRun) {
+  constexpr unsigned FTZ_DAZ = 0x8040;
+  Handle expression("Y = X + 1", "X Y");
+  double values[2] = {1e-310, 0};
+  const unsigned saved = _mm_getcsr();
+  _mm_setcsr(saved | FTZ_DAZ);
+  const int returned = KaloEvalExpression(expression.get(), values);
+  const unsigned after = _mm_getcsr();
+  _mm_setcsr(saved);
+  EXPECT_EQ(returned, 0);
+  EXPECT_EQ(KaloGetEvalError(expression.get(), nullptr, nullptr), 201);
+  EXPECT_EQ(after & FTZ_DAZ, 0u);
+}
+#endif
+
 }  // namespace
 }  // namespace kalo_test
