@@ -81,10 +81,14 @@ bool ParseSweep(std::string_view text, Sweep& sweep, std::string& error) {
 }
 
 bool ParseOnError(std::string_view text, OnError& onError) {
-  if (text == "stop") onError = OnError::STOP;
-  else if (text == "skip") onError = OnError::SKIP;
-  else if (text == "empty") onError = OnError::EMPTY;
-  else return false;
+  if (text == "stop")
+    onError = OnError::STOP;
+  else if (text == "skip")
+    onError = OnError::SKIP;
+  else if (text == "empty")
+    onError = OnError::EMPTY;
+  else
+    return false;
   return true;
 }
 
@@ -115,7 +119,8 @@ bool ParseArguments(int argc, char** argv, bool inputIsTerminal, Options& option
     std::string_view name = arg;
     std::string_view attached;
     bool hasAttached = false;
-    if (size_t equals = arg.find('='); arg.substr(0, 2) == "--" && equals != std::string_view::npos) {
+    if (size_t equals = arg.find('=');
+        arg.substr(0, 2) == "--" && equals != std::string_view::npos) {
       name = arg.substr(0, equals);
       attached = arg.substr(equals + 1);
       hasAttached = true;

@@ -59,8 +59,9 @@ class Calculator {
 
 int RunCalculator(const Options& options, bool prompt) {
   if (prompt) {
-    std::printf("kalo calculator: one equation per line, such as  R = 2*sin(0.5) + 1\n"
-                "Names defined stay defined; Ctrl-D ends.\n");
+    std::printf(
+        "kalo calculator: one equation per line, such as  R = 2*sin(0.5) + 1\n"
+        "Names defined stay defined; Ctrl-D ends.\n");
   }
   Calculator calculator(options.units);
   std::string line;

@@ -87,7 +87,8 @@ CsvStatus CsvReader::Next(CsvRecord& record) {
   for (;;) {
     const char* data = buffer.data();
     const void* feed = std::memchr(data + begin, '\n', end - begin);
-    size_t feedAt = feed != nullptr ? static_cast<size_t>(static_cast<const char*>(feed) - data) : end;
+    size_t feedAt =
+        feed != nullptr ? static_cast<size_t>(static_cast<const char*>(feed) - data) : end;
     bool hasQuote = std::memchr(data + begin, QUOTE, feedAt - begin) != nullptr;
     size_t recordEnd = hasQuote ? FindQuotedEnd(begin) : (feed != nullptr ? feedAt : NOT_FOUND);
     if (recordEnd == NOT_FOUND) {
@@ -108,8 +109,8 @@ CsvStatus CsvReader::Next(CsvRecord& record) {
     }
     if (!record.raw.empty() && record.raw.back() == '\r') {
       record.raw.remove_suffix(1);
-      record.lineEnd = std::string_view(record.raw.data() + record.raw.size(),
-                                        record.lineEnd.size() + 1);
+      record.lineEnd =
+          std::string_view(record.raw.data() + record.raw.size(), record.lineEnd.size() + 1);
     }
     record.line = line;
     ++line;

@@ -28,12 +28,12 @@ struct CsvField {
 };
 
 struct CsvRecord {
-  std::string_view raw;         // the record without its line end
-  std::string_view lineEnd;     // "\n", "\r\n" or empty at the end of the input
-  long long line = 0;           // the line the record starts on, from 1
-  std::vector<CsvField> fields; // reused from record to record
-  int badField = -1;            // the column (from 0) of a malformed field, or -1
-  const char* problem = nullptr;// what is wrong with it
+  std::string_view raw;           // the record without its line end
+  std::string_view lineEnd;       // "\n", "\r\n" or empty at the end of the input
+  long long line = 0;             // the line the record starts on, from 1
+  std::vector<CsvField> fields;   // reused from record to record
+  int badField = -1;              // the column (from 0) of a malformed field, or -1
+  const char* problem = nullptr;  // what is wrong with it
 };
 
 enum class CsvStatus { RECORD, END, FAILED };

@@ -37,10 +37,10 @@ int Decimals(const std::string& text) {
 class Axis {
  public:
   explicit Axis(const Sweep& sweep) : from(sweep.from), step(sweep.step) {
-    int decimals = std::max({Decimals(sweep.fromText), Decimals(sweep.toText),
-                             Decimals(sweep.stepText)});
-    if (std::min({Decimals(sweep.fromText), Decimals(sweep.toText),
-                  Decimals(sweep.stepText)}) >= 0 &&
+    int decimals =
+        std::max({Decimals(sweep.fromText), Decimals(sweep.toText), Decimals(sweep.stepText)});
+    if (std::min({Decimals(sweep.fromText), Decimals(sweep.toText), Decimals(sweep.stepText)}) >=
+            0 &&
         decimals <= 15) {
       double candidateScale = std::pow(10.0, decimals);
       double a = std::round(sweep.from * candidateScale);
@@ -144,7 +144,8 @@ int RunSweep(const Options& options) {
         std::string at;
         for (size_t k = 0; k < axes.size(); ++k) {
           char number[NUMBER_TEXT_SIZE];
-          at += (k > 0 ? ", " : "") + names[k] + "=" + std::string(number, FormatNumber(values[k], number));
+          at += (k > 0 ? ", " : "") + names[k] + "=" +
+                std::string(number, FormatNumber(values[k], number));
         }
         if (!errors.Report(at + ": " + equation.Error(), EXIT_MATH_ERROR)) break;
       }

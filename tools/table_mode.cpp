@@ -90,14 +90,14 @@ class TableRun {
   Equation equation;
   std::vector<std::string> columnNames;
   std::vector<std::string> variableNames;
-  std::vector<int> inputColumns;  // column of each declared variable, -1 for the others
+  std::vector<int> inputColumns;    // column of each declared variable, -1 for the others
   std::vector<int> inputVariables;  // the declared variables read from the row
   std::vector<double> initialValues;
   std::vector<double> values;
   int assignedVariable = -1;
   int resultColumn = -1;  // where the result goes in the output row
   bool appended = false;  // the result is a new last column
-  std::string lineEnd;   // for rows that end without one
+  std::string lineEnd;    // for rows that end without one
 };
 
 std::string TableRun::Cell(int column) const {
@@ -126,8 +126,9 @@ int TableRun::Prepare() {
     return EXIT_IO_ERROR;
   }
   if (status == CsvStatus::END || record.raw.empty()) {
-    Complain("line 1: missing header row; the first line must name the columns, such as "
-             "Volts,Amps");
+    Complain(
+        "line 1: missing header row; the first line must name the columns, such as "
+        "Volts,Amps");
     return EXIT_DATA_ERROR;
   }
   if (record.badField >= 0) {
@@ -232,13 +233,13 @@ bool TableRun::EvaluateRow(std::string& message, int& exitCode) {
   int fieldCount = static_cast<int>(record.fields.size());
   int columnCount = static_cast<int>(columnNames.size());
   if (fieldCount < columnCount) {
-    message = Where() + Cell(fieldCount) + ": missing; the row has " + std::to_string(fieldCount) +
-              " fields and the header " + std::to_string(columnCount);
+    message = Where() + Cell(fieldCount) + ": missing; the header has " +
+              std::to_string(columnCount) + " columns, this row " + std::to_string(fieldCount);
     return false;
   }
   if (fieldCount > columnCount) {
-    message = Where() + "column " + std::to_string(columnCount + 1) + ": one field too many; the header has " +
-              std::to_string(columnCount) + " columns";
+    message = Where() + "column " + std::to_string(columnCount + 1) +
+              ": one field too many; the header has " + std::to_string(columnCount) + " columns";
     return false;
   }
   std::copy(initialValues.begin(), initialValues.end(), values.begin());
@@ -266,7 +267,9 @@ void TableRun::WriteRow(const double* result) {
   if (fieldCount == columnCount) {
     // The usual row: copy it around the result.
     std::string_view raw = record.raw;
-    size_t cut = appended ? raw.size() : static_cast<size_t>(record.fields[resultColumn].raw.data() - raw.data());
+    size_t cut = appended
+                     ? raw.size()
+                     : static_cast<size_t>(record.fields[resultColumn].raw.data() - raw.data());
     size_t resume = appended ? raw.size() : cut + record.fields[resultColumn].raw.size();
     out.Append(raw.substr(0, cut));
     if (appended) out.Append(',');
