@@ -1,0 +1,30 @@
+# Fails when the shared library defines a dynamic symbol other than the Kalo* exports, or lacks
+# one of them. Run as: cmake -DNM=<nm> -DLIBRARY=<libkalo.so> -P exported_symbols.cmake
+cmake_minimum_required(VERSION 3.25)
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
+                OUTPUT_VARIABLE listing RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${NM} failed on ${LIBRARY}")
+endif()
+string(REPLACE "\n" ";" lines "${listing}")
+set(names "")
+set(foreign "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^[0-9a-fA-F]* *[A-Za-z] +([^ ]+)$")
+    set(name ${CMAKE_MATCH_1})
+    list(APPEND names ${name})
+    if(NOT name MATCHES "^Kalo")
+      list(APPEND foreign ${name})
+    endif()
+  endif()
+endforeach()
+if(foreign)
+  message(FATAL_ERROR "exported beyond the Kalo* functions: ${foreign}")
+endif()
+foreach(export KaloParseExpression KaloDestroyExpression KaloEvalExpression KaloGetEvalError
+               KaloSetAngularUnits KaloRegisterFunction KaloEnumFunctions
+               KaloSetInternalErrorHandler)
+  if(NOT export IN_LIST names)
+    message(FATAL_ERROR "${export} is not exported")
+  endif()
+endforeach()

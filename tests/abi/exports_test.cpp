@@ -1,0 +1,267 @@
+// The exports as a host sees them through kalo.h: argument and handle tests, the values each
+// export returns, and the texts it writes or leaves alone.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kalo.h"
+
+extern "C" int KaloCHeaderCheck(void);
+
+namespace {
+
+TEST(CHeader, EveryExportCallableFromC) { EXPECT_EQ(KaloCHeaderCheck(), 0); }
+
+struct Parsed {
+  void* handle;
+  int code;
+  std::string text;
+};
+
+Parsed Parse(const char* equation, const char* variables) {
+  Parsed parsed{nullptr, -1, {}};
+  char text[512] = "untouched";
+  parsed.handle = KaloParseExpression(equation, variables, &parsed.code, text);
+  parsed.text = text;
+  KaloDestroyExpression(parsed.handle);
+  return parsed;
+}
+
+TEST(ParseExpression, RefusesNullsAndReportsListAndCompileFaults) {
+  struct Row {
+    const char* equation;
+    const char* variables;
+    int code;
+    const char* text;
+  };
+  const char* const blank = "Blank equation or empty parameter list";
+  const Row rows[] = {
+      {nullptr, "X Y", 4, blank},
+      {"Y = X", nullptr, 4, blank},
+      {nullptr, nullptr, 4, blank},
+      {"", "X", 4, "Expected variable or function name\r\n ? "},
+      {"Y = X", "", 4, "Variable or function not defined\r\nY ?  = X"},
+      {"Y = 1", "X Y 2Z", 1, "Variable name must start with a letter or underscore\r\nX Y  ? 2Z"},
+      {"Y = 1", "X  ", 1, "Variable name must start with a letter or underscore\r\nX   ? "},
+  };
+  for (const Row& row : rows) {
+    const Parsed parsed = Parse(row.equation, row.variables);
+    EXPECT_EQ(parsed.handle, nullptr);
+    EXPECT_EQ(parsed.code, row.code) << parsed.text;
+    EXPECT_EQ(parsed.text, row.text);
+  }
+  // Each out-parameter may be null on its own.
+  int code = 0;
+  EXPECT_EQ(KaloParseExpression(nullptr, "X", &code, nullptr), nullptr);
+  EXPECT_EQ(code, 4);
+  char text[512] = "";
+  EXPECT_EQ(KaloParseExpression("Y = 1", "X Y$", nullptr, text), nullptr);
+  EXPECT_STREQ(text, "Invalid character in variable name\r\nX Y ? $");
+  EXPECT_EQ(KaloParseExpression("Y = (", "Y", nullptr, nullptr), nullptr);
+}
+
+TEST(ParseExpression, SuccessLeavesCodeAndTextAsTheHostSetThem) {
+  int code = 77;
+  char text[512] = "the host's text";
+  void* handle = KaloParseExpression("Y = X", "X Y", &code, text);
+  ASSERT_NE(handle, nullptr);
+  EXPECT_EQ(code, 77);
+  EXPECT_STREQ(text, "the host's text");
+  KaloDestroyExpression(handle);
+  handle = KaloParseExpression("Y = X", "X Y", nullptr, nullptr);
+  EXPECT_NE(handle, nullptr);
+  KaloDestroyExpression(handle);
+}
+
+TEST(Handles, NullAndNonMagicBuffersAreAbsentForEveryExport) {
+  const uint32_t firstWords[] = {0, 0x1234, 0xEE54, 0x1EE55, 0xEE550000, 0x55EE};
+  for (const uint32_t firstWord : firstWords) {
+    alignas(16) unsigned char memory[1024];
+    std::memset(memory, 0xA5, sizeof memory);
+    std::memcpy(memory, &firstWord, sizeof firstWord);
+    unsigned char before[sizeof memory];
+    std::memcpy(before, memory, sizeof memory);
+    for (void* handle : {static_cast<void*>(memory), static_cast<void*>(nullptr)}) {
+      double values[4] = {1, 2, 3, 4};
+      char text[512] = "untouched";
+      EXPECT_EQ(KaloEvalExpression(handle, values), 0);
+      EXPECT_EQ(KaloGetEvalError(handle, text, nullptr), 0);
+      EXPECT_EQ(KaloGetEvalError(handle, nullptr, nullptr), 0);
+      EXPECT_EQ(KaloSetAngularUnits(handle, KAL_GRADS), KAL_DEGREES);
+      KaloDestroyExpression(handle);
+      EXPECT_STREQ(text, "untouched");
+      EXPECT_EQ(values[0] + values[1] + values[2] + values[3], 10.0);
+    }
+    EXPECT_EQ(std::memcmp(memory, before, sizeof memory), 0) << std::hex << firstWord;
+  }
+}
+
+TEST(AngularUnits, ReturnsTheUnitStoredBeforeEvenOutsideTheRange) {
+  void* handle = KaloParseExpression("Y = sin(X)", "X Y", nullptr, nullptr);
+  ASSERT_NE(handle, nullptr);
+  const int sequence[] = {KAL_DEGREES, KAL_GRADS, 7, -3, KAL_RADIANS};
+  int previous = KAL_RADIANS;
+  for (const int units : sequence) {
+    EXPECT_EQ(KaloSetAngularUnits(handle, static_cast<KAL_ANGULAR_UNITS>(units)), previous);
+    previous = units;
+  }
+  KaloDestroyExpression(handle);
+}
+
+struct EnumCall {
+  std::string name;
+  int parameterCount;
+  std::string description;
+  long userValue;
+};
+std::vector<EnumCall> enumCalls;
+int enumAnswer;
+
+int RecordEnum(char const* name, int parameterCount, char const* description, long userValue) {
+  enumCalls.push_back({name, parameterCount, description, userValue});
+  return enumAnswer;
+}
+
+TEST(EnumFunctions, WalksTheBuiltinTableInOrderUntilTheCallbackStops) {
+  const EnumCall table[] = {
+      {"acos", 1, "Angle (in radians) whose cosine is X", 0},
+      {"asin", 1, "Angle (in radians) whose sine is X", 0},
+      {"atan", 1, "Angle (in radians) whose tangent is X", 0},
+      {"ceil", 1, "Next integer greater than or equal to X", 0},
+      {"cos", 1, "Cosine of angle X (in radians)", 0},
+      {"cosh", 1, "Hyperbolic cosine of angle X (in radians)", 0},
+      {"exp", 1, "Exponential of X (e to the X)", 0},
+      {"fabs", 1, "Absolute value of X", 0},
+      {"floor", 1, "Next integer less than or equal to X", 0},
+      {"ln", 1, "Natural (base e) logarithm of X", 0},
+      {"log10", 1, "Common (base 10) logarithm of X", 0},
+      {"sin", 1, "Sine of angle X (in radians)", 0},
+      {"sinh", 1, "Hyperbolic sine of angle X (in radians)", 0},
+      {"sqrt", 1, "Square root of X", 0},
+      {"tan", 1, "Tangent of angle X (in radians)", 0},
+      {"tanh", 1, "Hyperbolic tangent of angle X (in radians)", 0},
+      {"j0", 1, "Bessel function of first kind (order 0) at X", 0},
+      {"j1", 1, "Bessel function of first kind (order 1) at X", 0},
+      {"y0", 1, "Bessel function of second kind (order 0) at X", 0},
+      {"y1", 1, "Bessel function of second kind (order 1) at X", 0},
+      {"randu", 1, "Uniformly distributed random number in the range [0,X)", 0},
+      {"d2r", 1, "Convert X degrees to radians", 0},
+      {"r2d", 1, "Convert X radians to degrees", 0},
+      {"atan2", 2, "Angle (in radians) whose tangent is X divided by Y", 0},
+      {"fmod", 2, "Remainder of X divided by Y", 0},
+      {"pow", 2, "X raised to the Y-th power", 0},
+      {"max", 2, "Larger of X and Y", 0},
+      {"min", 2, "Smaller of X and Y", 0},
+      {"jn", 2, "Bessel function of first kind (order X) at Y", 0},
+      {"yn", 2, "Bessel function of second kind (order X) at Y", 0},
+      {"randn", 2, "Normally distributed random number with mean X and standard deviation Y", 0},
+      {"if", 3, "If X is non-zero, returns Y.  If X is zero, returns Z", 0},
+  };
+  enumCalls.clear();
+  EXPECT_EQ(KaloEnumFunctions(nullptr, 3), 32);
+  EXPECT_TRUE(enumCalls.empty());
+
+  enumAnswer = 7;
+  EXPECT_EQ(KaloEnumFunctions(&RecordEnum, -2147483647L), 7);
+  ASSERT_EQ(enumCalls.size(), 32u);
+  for (size_t i = 0; i < 32; ++i) {
+    EXPECT_EQ(enumCalls[i].name, table[i].name) << i;
+    EXPECT_EQ(enumCalls[i].parameterCount, table[i].parameterCount) << table[i].name;
+    EXPECT_EQ(enumCalls[i].description, table[i].description) << table[i].name;
+    EXPECT_EQ(enumCalls[i].userValue, -2147483647L);
+  }
+
+  enumCalls.clear();
+  enumAnswer = 0;
+  EXPECT_EQ(KaloEnumFunctions(&RecordEnum, 9), 0);
+  ASSERT_EQ(enumCalls.size(), 1u);
+  EXPECT_EQ(enumCalls[0].name, "acos");
+  EXPECT_EQ(enumCalls[0].description, table[0].description);
+}
+
+int SumPlusUserValue(double* arguments, double* result, long userValue) {
+  *result = arguments[0] + arguments[1] + arguments[2] + static_cast<double>(userValue);
+  return 0;
+}
+int Negate(double* arguments, double* result, long) {
+  *result = -arguments[0];
+  return 0;
+}
+
+double Evaluate(const char* equation) {
+  int code = 0;
+  char text[512] = "";
+  void* handle = KaloParseExpression(equation, "Y", &code, text);
+  EXPECT_NE(handle, nullptr) << equation << ": " << text;
+  double values[1] = {0};
+  EXPECT_EQ(KaloEvalExpression(handle, values), 1) << equation;
+  KaloDestroyExpression(handle);
+  return values[0];
+}
+
+TEST(RegisterFunction, ChecksNameCountAndCallback) {
+  struct Row {
+    const char* name;
+    int parameterCount;
+    bool withCallback;
+    int expected;
+  };
+  const Row rows[] = {
+      {"_f", 1, true, 1}, {"f1", 0, true, 1},       {"a_b", 100, true, 1},   {"a__b", 1, true, 1},
+      {"g", -1, true, 0}, {"g", 101, true, 0},      {"g", 1, false, 0},      {nullptr, 1, true, 0},
+      {"1f", 1, true, 0}, {"a-b", 1, true, 0},      {"a b", 1, true, 0},     {"ab$", 1, true, 0},
+      {"", 1, true, 0},   {"\xC3\xA9", 1, true, 0}, {nullptr, -5, false, 1},  // clears, whatever
+                                                                              // the count
+  };
+  for (const Row& row : rows)
+    EXPECT_EQ(
+        KaloRegisterFunction(row.name, row.parameterCount, row.withCallback ? &Negate : nullptr, 0),
+        row.expected)
+        << (row.name ? row.name : "(null)") << " " << row.parameterCount;
+  // The last row emptied the registry.
+  EXPECT_EQ(Parse("Y = _f(1)", "Y").code, 4);
+}
+
+TEST(RegisterFunction, SameNameInAnyCaseReplacesAndRefusalsChangeNothing) {
+  KaloRegisterFunction(nullptr, 0, nullptr, 0);
+  ASSERT_EQ(KaloRegisterFunction("myfunc", 1, &Negate, 0), 1);
+  ASSERT_EQ(KaloRegisterFunction("MYFUNC", 3, &SumPlusUserValue, 20), 1);
+  EXPECT_EQ(Evaluate("Y = MyFunc(1, 2, 3)"), 26.0);
+  EXPECT_EQ(Evaluate("Y = myfunc(1, 2, 3)"), 26.0);
+  EXPECT_EQ(Parse("Y = MYFUNC(1)", "Y").text, "Missing function argument\r\nY = MYFUNC(1) ? ");
+
+  EXPECT_EQ(KaloRegisterFunction("myFunc", 101, &Negate, 0), 0);
+  EXPECT_EQ(KaloRegisterFunction("myFunc", 1, nullptr, 0), 0);
+  EXPECT_EQ(Evaluate("Y = myfunc(1, 2, 3)"), 26.0);
+
+  // A registered name hides the built-in for later compilations.
+  ASSERT_EQ(KaloRegisterFunction("sqrt", 1, &Negate, 0), 1);
+  EXPECT_EQ(Evaluate("Y = sqrt(4)"), -4.0);
+  KaloRegisterFunction(nullptr, 0, nullptr, 0);
+  EXPECT_EQ(Evaluate("Y = sqrt(4)"), 2.0);
+}
+
+std::vector<std::string> reports;
+void RecordReport(const char* text, long) { reports.emplace_back(text); }
+
+TEST(RegisterFunction, CallOfAFunctionWithoutParametersFailsWithCode4AndOneReport) {
+  ASSERT_EQ(KaloRegisterFunction("zero", 0, &Negate, 0), 1);
+  reports.clear();
+  const KaloInternalErrorHandler previous = KaloSetInternalErrorHandler(&RecordReport, 0);
+  char text[1024];
+  std::memset(text, 0x7F, sizeof text);
+  int code = 0;
+  EXPECT_EQ(KaloParseExpression("Y = zero()", "Y", &code, text), nullptr);
+  KaloSetInternalErrorHandler(previous, 0);
+  EXPECT_EQ(code, 4);
+  EXPECT_EQ(reports.size(), 1u);
+  const void* end = std::memchr(text, '\0', 512);
+  EXPECT_NE(end, nullptr);
+  EXPECT_EQ(text[512], 0x7F);
+  KaloRegisterFunction(nullptr, 0, nullptr, 0);
+}
+
+}  // namespace
