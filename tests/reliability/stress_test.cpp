@@ -1,0 +1,287 @@
+// Evaluation under pressure, through the public header: several threads compiling, evaluating
+// and reading errors at once, where only one evaluation may run in the process and every other
+// one is refused with 102; and host functions that throw, whose exception must reach the host
+// without leaving the library busy or the floating-point unit changed.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cfenv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "kalo.h"
+
+namespace {
+
+constexpr int THREAD_COUNT = 4;
+constexpr int ROUNDS_PER_THREAD = 40;  // compilations, each with its own literals
+constexpr int EVALUATIONS_PER_ROUND = 250;
+constexpr int BUSY = 102;
+constexpr int DIVIDE_BY_ZERO = 202;
+
+struct HostFailure : std::runtime_error {
+  explicit HostFailure(double argument) : std::runtime_error("host failure"), argument_(argument) {}
+  double argument_;
+};
+
+// twice(x) = 2x; boom(x) throws for negative x and otherwise gives x + 1.
+int Twice(double* arguments, double* result, long /*userValue*/) {
+  *result = 2.0 * arguments[0];
+  return 0;
+}
+int Boom(double* arguments, double* result, long /*userValue*/) {
+  if (arguments[0] < 0) throw HostFailure(arguments[0]);
+  *result = arguments[0] + 1.0;
+  return 0;
+}
+
+struct Handle {
+  Handle(const std::string& equation, const char* variables) {
+    int code = 0;
+    char text[512] = {};
+    handle = KaloParseExpression(equation.c_str(), variables, &code, text);
+    EXPECT_NE(handle, nullptr) << equation << ": " << text;
+  }
+  ~Handle() { KaloDestroyExpression(handle); }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  void* handle;
+};
+
+std::string ErrorText(void* handle, int* code) {
+  char text[512];
+  std::memset(text, 'x', sizeof text);
+  *code = KaloGetEvalError(handle, text, nullptr);
+  EXPECT_NE(std::memchr(text, '\0', sizeof text), nullptr);
+  return text;
+}
+
+bool EndsWith(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// One form of equation over X and Y, with a literal k that differs per thread and round.
+// `expected` gives the exact result (all values stay integers), or NAN for a division by zero;
+// `throws` tells that the host function throws for this x.
+struct Form {
+  const char* pattern;  // %d stands for k
+  double (*expected)(double x, double k);
+  bool (*throws)(double x);
+};
+
+bool Never(double) { return false; }
+bool Negative(double x) { return x < 0; }
+
+const Form FORMS[] = {
+    {"Y = X * %d + 1", [](double x, double k) { return x * k + 1; }, Never},
+    {"Y = if(X > %d, X - %d, %d - X)", [](double x, double k) { return std::fabs(x - k); }, Never},
+    {"Y = twice(X) + max(X, %d)", [](double x, double k) { return 2 * x + std::fmax(x, k); },
+     Never},
+    {"Y = %d / (X - %d) * 0 + %d", [](double x, double k) { return x == k ? NAN : k; }, Never},
+    {"Y = boom(X) * %d", [](double x, double k) { return (x + 1) * k; }, Negative},
+};
+constexpr int FORM_COUNT = sizeof FORMS / sizeof FORMS[0];
+
+std::string Instantiate(const char* pattern, int k) {
+  std::string text;
+  for (const char* p = pattern; *p != '\0'; ++p) {
+    if (p[0] == '%' && p[1] == 'd') {
+      text += std::to_string(k);
+      ++p;
+    } else {
+      text += *p;
+    }
+  }
+  return text;
+}
+
+struct Tally {
+  std::atomic<long> evaluations{0}, succeeded{0}, refused{0}, divideByZero{0}, thrown{0};
+  std::atomic<long> wrong{0};
+  std::string firstWrong;
+  std::atomic_flag firstWrongTaken = ATOMIC_FLAG_INIT;
+  void Wrong(const std::string& what) {
+    ++wrong;
+    if (!firstWrongTaken.test_and_set()) firstWrong = what;
+  }
+};
+
+void Worker(int thread, Tally* tally) {
+  for (int round = 0; round < ROUNDS_PER_THREAD; ++round) {
+    const int k = 3 + thread * ROUNDS_PER_THREAD + round;
+    const Form& form = FORMS[(thread + round) % FORM_COUNT];
+    const std::string equation = Instantiate(form.pattern, k);
+    Handle compiled(equation, "X Y");
+    if (compiled.handle == nullptr) {
+      tally->Wrong("no compile: " + equation);
+      continue;
+    }
+    for (int i = 0; i < EVALUATIONS_PER_ROUND; ++i) {
+      const double x = static_cast<double>(i % 41 - 20 + (i % 7 == 0 ? k + 20 : 0));
+      double values[2] = {x, -1.0};
+      ++tally->evaluations;
+      int result = -1;
+      try {
+        result = KaloEvalExpression(compiled.handle, values);
+      } catch (const HostFailure& failure) {
+        ++tally->thrown;
+        if (!form.throws(x) || failure.argument_ != x)
+          tally->Wrong(equation + ": unexpected throw");
+        continue;
+      }
+      int code = -1;
+      const std::string text = ErrorText(compiled.handle, &code);
+      const double expected = form.expected(x, k);
+      const std::string where = equation + " at X=" + std::to_string(x) + ": ";
+      if (result == 1) {
+        ++tally->succeeded;
+        if (code != 0 || text != "No errors" || values[1] != expected || form.throws(x))
+          tally->Wrong(where + "got " + std::to_string(values[1]) + ", " + text);
+      } else if (code == BUSY) {
+        ++tally->refused;
+        if (values[1] != -1.0 || !EndsWith(text, "\r\nBusy with another expression"))
+          tally->Wrong(where + "refusal wrote or said " + text);
+      } else if (code == DIVIDE_BY_ZERO && std::isnan(expected)) {
+        ++tally->divideByZero;
+        if (values[1] != -1.0 || !EndsWith(text, "\r\nDivide by 0 error"))
+          tally->Wrong(where + "division by zero said " + text);
+      } else {
+        tally->Wrong(where + "failed with " + std::to_string(code) + ": " + text);
+      }
+    }
+  }
+}
+
+class Reliability : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The registry must not change while others compile or evaluate: register first.
+    ASSERT_EQ(KaloRegisterFunction("twice", 1, &Twice, 0), 1);
+    ASSERT_EQ(KaloRegisterFunction("boom", 1, &Boom, 0), 1);
+  }
+  void TearDown() override { KaloRegisterFunction(nullptr, 0, nullptr, 0); }
+
+  // A plain evaluation right now: it must be admitted and right.
+  static void ExpectIdle() {
+    Handle plain("Y = X + 1", "X Y");
+    double values[2] = {41.0, 0.0};
+    EXPECT_EQ(KaloEvalExpression(plain.handle, values), 1);
+    EXPECT_EQ(values[1], 42.0);
+  }
+};
+
+TEST_F(Reliability, ThreadsEvaluateTheirOwnExpressionsAtOnce) {
+  Tally tally;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < THREAD_COUNT; ++t) threads.emplace_back(Worker, t, &tally);
+  for (std::thread& thread : threads) thread.join();
+
+  EXPECT_EQ(tally.wrong.load(), 0) << tally.firstWrong;
+  EXPECT_EQ(tally.evaluations.load(),
+            long{THREAD_COUNT} * ROUNDS_PER_THREAD * EVALUATIONS_PER_ROUND);
+  EXPECT_EQ(tally.succeeded + tally.refused + tally.divideByZero + tally.thrown,
+            tally.evaluations.load());
+  EXPECT_GT(tally.succeeded.load(), 0);
+  std::printf(
+      "%d threads x %d evaluations: %ld succeeded, %ld refused (102), %ld divisions by "
+      "zero, %ld host exceptions\n",
+      THREAD_COUNT, ROUNDS_PER_THREAD * EVALUATIONS_PER_ROUND, tally.succeeded.load(),
+      tally.refused.load(), tally.divideByZero.load(), tally.thrown.load());
+  ExpectIdle();
+}
+
+// --- Exception safety ---------------------------------------------------------------------
+
+// A host's floating-point state before the evaluation, and what the rules leave of it: the
+// traps on division by zero, overflow and underflow come back; the invalid-operation and
+// inexact traps and the rounding mode are those of a reset unit.
+struct HostState {
+  int trapsBefore;
+  int roundingBefore;
+  int trapsAfter;
+};
+
+const HostState HOST_STATES[] = {
+    {0, FE_TONEAREST, 0},
+    {FE_DIVBYZERO, FE_TOWARDZERO, FE_DIVBYZERO},
+    {FE_INVALID | FE_INEXACT, FE_UPWARD, 0},
+    {FE_OVERFLOW | FE_UNDERFLOW | FE_INVALID, FE_DOWNWARD, FE_OVERFLOW | FE_UNDERFLOW},
+};
+
+// Where the throwing host function stands in the equation.
+const char* const THROWING[] = {
+    "Y = boom(X)",
+    "Y = 1 + boom(X) * 3",
+    "Y = if(X < 0, boom(twice(X)), 0) + sin(X)",
+    "Y = twice(boom(X)) / 0",
+};
+
+class HostException : public Reliability,
+                      public ::testing::WithParamInterface<std::tuple<const char*, HostState>> {};
+
+TEST_P(HostException, ReachesTheHostAndLeavesTheLibraryUsable) {
+  const char* equation = std::get<0>(GetParam());
+  const HostState state = std::get<1>(GetParam());
+  Handle throwing(equation, "X Y");
+  double values[2] = {-2.0, 7.0};
+
+  feenableexcept(state.trapsBefore);
+  fesetround(state.roundingBefore);
+  bool caught = false;
+  try {
+    KaloEvalExpression(throwing.handle, values);
+  } catch (const HostFailure& failure) {
+    caught = failure.argument_ < 0;
+  }
+  const int trapsAfter = fegetexcept();
+  const int roundingAfter = fegetround();
+  fedisableexcept(FE_ALL_EXCEPT);
+  fesetround(FE_TONEAREST);
+
+  EXPECT_TRUE(caught);
+  EXPECT_EQ(trapsAfter, state.trapsAfter);
+  EXPECT_EQ(roundingAfter, FE_TONEAREST);
+  EXPECT_EQ(values[0], -2.0);
+  EXPECT_EQ(values[1], 7.0) << "the host's element is written only on success";
+  // Neither the same expression nor another is refused afterwards.
+  values[0] = 2.0;
+  const int again = KaloEvalExpression(throwing.handle, values);
+  int code = -1;
+  ErrorText(throwing.handle, &code);
+  EXPECT_NE(code, BUSY);
+  if (std::strstr(equation, "/ 0") == nullptr) {
+    EXPECT_EQ(again, 1);
+  }
+  ExpectIdle();
+}
+
+INSTANTIATE_TEST_SUITE_P(Throws, HostException,
+                         ::testing::Combine(::testing::ValuesIn(THROWING),
+                                            ::testing::ValuesIn(HOST_STATES)));
+
+// An exception thrown while the host function itself was refused a nested evaluation.
+int NestedThenThrow(double* arguments, double* /*result*/, long userValue) {
+  double values[2] = {1.0, 0.0};
+  EXPECT_EQ(KaloEvalExpression(reinterpret_cast<void*>(userValue), values), 0);
+  throw HostFailure(arguments[0]);
+}
+
+TEST_F(Reliability, ExceptionAfterARefusedNestedEvaluation) {
+  Handle inner("Y = X + 1", "X Y");
+  ASSERT_EQ(
+      KaloRegisterFunction("nested", 1, &NestedThenThrow, reinterpret_cast<long>(inner.handle)), 1);
+  Handle outer("Y = nested(X)", "X Y");
+  double values[2] = {-1.0, 0.0};
+  EXPECT_THROW(KaloEvalExpression(outer.handle, values), HostFailure);
+  EXPECT_EQ(KaloGetEvalError(inner.handle, nullptr, nullptr), BUSY);
+  ExpectIdle();
+}
+
+}  // namespace
