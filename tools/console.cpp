@@ -14,7 +14,7 @@ bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 void UseBinaryMode(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
 #else
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
-void UseBinaryMode(std::FILE*) {}
+void UseBinaryMode(std::FILE* /*stream*/) {}
 #endif
 
 }  // namespace kalo::cli

@@ -124,7 +124,7 @@ CsvStatus CsvReader::Next(CsvRecord& record) {
   }
 }
 
-void CsvReader::SplitPlain(CsvRecord& record) const {
+void CsvReader::SplitPlain(CsvRecord& record) {
   record.fields.clear();
   const char* p = record.raw.data();
   const char* last = p + record.raw.size();
@@ -137,7 +137,7 @@ void CsvReader::SplitPlain(CsvRecord& record) const {
   }
 }
 
-void CsvReader::SplitQuoted(CsvRecord& record) const {
+void CsvReader::SplitQuoted(CsvRecord& record) {
   record.fields.clear();
   const char* p = record.raw.data();
   const char* last = p + record.raw.size();

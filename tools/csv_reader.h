@@ -40,7 +40,7 @@ enum class CsvStatus { RECORD, END, FAILED };
 
 class CsvReader {
  public:
-  explicit CsvReader(std::FILE* input);
+  explicit CsvReader(std::FILE* stream);
 
   // Reads the next record. A record with a malformed field still comes back as RECORD, with
   // badField and problem set, so that the caller decides whether it ends the run. FAILED means
@@ -52,8 +52,8 @@ class CsvReader {
  private:
   bool Refill();
   size_t FindQuotedEnd(size_t from) const;
-  void SplitPlain(CsvRecord& record) const;
-  void SplitQuoted(CsvRecord& record) const;
+  static void SplitPlain(CsvRecord& record);
+  static void SplitQuoted(CsvRecord& record);
 
   std::FILE* input;
   std::vector<char> buffer;

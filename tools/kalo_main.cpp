@@ -89,7 +89,8 @@ struct FunctionRow {
 // the rows gather here instead.
 std::vector<FunctionRow> functionRows;
 
-int AddFunctionRow(const char* name, int parameterCount, const char* description, long) {
+int AddFunctionRow(const char* name, int parameterCount, const char* description,
+                   long /*userValue*/) {
   functionRows.push_back({name, parameterCount, description != nullptr ? description : ""});
   return 1;
 }

@@ -33,7 +33,7 @@ void OutputBuffer::AppendLong(std::string_view text) {
 }
 
 bool OutputBuffer::Flush() {
-  size_t size = static_cast<size_t>(cursor - storage.data());
+  auto size = static_cast<size_t>(cursor - storage.data());
   if (size != 0 && std::fwrite(storage.data(), 1, size, stream) != size) failed = true;
   cursor = storage.data();
   if (std::fflush(stream) != 0) failed = true;

@@ -12,7 +12,7 @@ namespace kalo::cli {
 
 class OutputBuffer {
  public:
-  explicit OutputBuffer(std::FILE* stream);
+  explicit OutputBuffer(std::FILE* output);
   ~OutputBuffer();
   OutputBuffer(const OutputBuffer&) = delete;
   OutputBuffer& operator=(const OutputBuffer&) = delete;

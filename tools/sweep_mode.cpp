@@ -79,10 +79,8 @@ int RunSweep(const Options& options) {
   std::vector<std::string> names;
   std::vector<double> initialValues;
   auto declared = [&names](const std::string& name) {
-    for (const std::string& known : names) {
-      if (SameName(known, name)) return true;
-    }
-    return false;
+    return std::any_of(names.begin(), names.end(),
+                       [&name](const std::string& known) { return SameName(known, name); });
   };
   std::vector<Axis> axes;
   double total = 1;

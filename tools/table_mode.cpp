@@ -27,7 +27,7 @@ constexpr std::string_view BYTE_ORDER_MARK = "\xEF\xBB\xBF";
 constexpr long long PROGRESS_ROWS = 1 << 16;
 constexpr auto PROGRESS_DELAY = std::chrono::seconds(1);
 
-std::string Trimmed(std::string text) {
+std::string Trimmed(const std::string& text) {
   size_t first = text.find_first_not_of(" \t");
   if (first == std::string::npos) return {};
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);

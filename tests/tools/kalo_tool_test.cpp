@@ -51,10 +51,15 @@ class Sandbox {
   ~Sandbox() { fs::remove_all(dir); }
 
   Outcome Run(const std::vector<std::string>& args, const std::string& input) {
-    WriteFile(dir / "stdin", input);
-    std::string command = "cd " + Quoted(dir.string()) + " && " + Quoted(KALO_TOOL_PATH);
+    std::string command = Quoted(KALO_TOOL_PATH);
     for (const std::string& arg : args) command += " " + Quoted(arg);
-    command += " <stdin >stdout 2>stderr; echo $? >status";
+    return RunShell(command, input);
+  }
+
+  Outcome RunShell(const std::string& shellCommand, const std::string& input) {
+    WriteFile(dir / "stdin", input);
+    std::string command = "cd " + Quoted(dir.string()) + " && " + shellCommand +
+                          " <stdin >stdout 2>stderr; echo $? >status";
     EXPECT_EQ(std::system(command.c_str()), 0);
     return {std::stoi(ReadFile(dir / "status")), ReadFile(dir / "stdout"),
             ReadFile(dir / "stderr")};
@@ -217,6 +222,20 @@ INSTANTIATE_TEST_SUITE_P(Single, ToolTest, ::testing::ValuesIn(SINGLE_CASES));
 INSTANTIATE_TEST_SUITE_P(Table, ToolTest, ::testing::ValuesIn(TABLE_CASES));
 INSTANTIATE_TEST_SUITE_P(Sweep, ToolTest, ::testing::ValuesIn(SWEEP_CASES));
 INSTANTIATE_TEST_SUITE_P(Calculator, ToolTest, ::testing::ValuesIn(CALCULATOR_CASES));
+
+// Without an equation and with a terminal on standard input, the calculator starts by itself:
+// script(1) gives the program a pseudo-terminal.
+TEST(ToolTerminal, CalculatorStartsOnATerminal) {
+  if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1)";
+  Sandbox sandbox;
+  Outcome outcome = sandbox.RunShell("script -qec " + Quoted(KALO_TOOL_PATH) + " /dev/null",
+                                     "X = 2\nY = X*3\nY = Y/0\n");
+  EXPECT_EQ(outcome.exitCode, 0);
+  for (const char* expected : {"calculator", "> X = 2\r\n", "> Y = 6\r\n",
+                               "MATH ERROR:  Divide(6,0)\r\nDivide by 0 error"}) {
+    EXPECT_NE(outcome.out.find(expected), std::string::npos) << expected << " in " << outcome.out;
+  }
+}
 
 TEST(ToolOutput, WritesFileGivenWithO) {
   Sandbox sandbox;
