@@ -393,12 +393,16 @@ int Host(double* arguments, double* result, long userValue) {
   const Behaviour behaviour = state.behaviours[static_cast<size_t>(userValue)];
   Trace& trace = state.trace;
   ++trace.calls;
-  double sum = 0.0;
-  for (int i = 0; i < behaviour.count; ++i) sum += arguments[i];
   int returned = 0;
   switch (behaviour.action) {
     case Action::KEEP_FIRST: break;
-    case Action::WRITE_SUM: *result = sum; break;
+    case Action::WRITE_SUM: {
+      // The sum itself may raise flags (a denormal argument, an overflow), which end the run.
+      double sum = 0.0;
+      for (int i = 0; i < behaviour.count; ++i) sum += arguments[i];
+      *result = sum;
+      break;
+    }
     case Action::WRITE_NAN: *result = std::numeric_limits<double>::quiet_NaN(); break;
     case Action::WRITE_INFINITY: *result = std::numeric_limits<double>::infinity(); break;
     case Action::WRITE_MINUS_INFINITY: *result = -std::numeric_limits<double>::infinity(); break;
