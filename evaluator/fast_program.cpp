@@ -89,7 +89,7 @@ bool Expression::RunFast(bool inputsOrdered) {
     // A NaN passes through arithmetic without raising a flag, so machine code, which tests no
     // result's value, runs only on ordered inputs.
     fast.suspect = false;
-    result = reinterpret_cast<NativeEntry>(fast.native.entry)(registers, this);
+    result = reinterpret_cast<NativeEntry>(const_cast<void*>(fast.native.entry))(registers, this);
     suspect = fast.suspect;
     // Machine code tests no result's value: a NaN shows only as the invalid flag it raised.
     watched |= platform::FAULT_INVALID;
