@@ -1,5 +1,6 @@
 // The line-by-line calculator: each line is an equation over the variables defined so far, and
-// assigning to a new name defines it. A line without '=' is shorthand for "ans = <line>".
+// assigning to a new name defines it. A line that does not start with "name =" is shorthand for
+// "ans = <line>", so "X <= 3" asks a question instead of failing.
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -19,7 +20,7 @@ class Calculator {
 
   // Compiles and runs one line. A bad line prints the library's text and changes nothing.
   void Enter(const std::string& line) {
-    std::string text = line.find('=') == std::string::npos ? "ans = " + line : line;
+    std::string text = AssignedName(line).empty() ? "ans = " + line : line;
     std::string assigned(AssignedName(text));
     size_t slot = 0;
     while (slot < names.size() && !SameName(names[slot], assigned)) ++slot;

@@ -205,7 +205,8 @@ const Case SWEEP_CASES[] = {
 };
 
 const Case CALCULATOR_CASES[] = {
-  {"DefinesAndUses", {"-i"}, "X = 2\nY = X*3\nY+1\n", 0, "X = 2\nY = 6\nans = 7\n", ""},
+  {"DefinesAndUses", {"-i"}, "X = 2\nY = X*3\nY+1\nX <= 3\n", 0,
+     "X = 2\nY = 6\nans = 7\nans = -1\n", ""},
   {"BadLinesKeepState", {"--interactive"}, "X = 2\nX = X + * 1\nX = X/0\nX = X+1\n", 0,
    "X = 2\nX = 3\n",
    "Expected variable or function name\nX = X + * ?  1\nMATH ERROR:  Divide(2,0)\nDivide by 0 error\n"},
