@@ -144,6 +144,7 @@ def Main():
     parser.add_argument("--micro-repetitions", default="5")
     parser.add_argument("--build-type", default="Release")
     parser.add_argument("--compiler", default="")
+    parser.add_argument("--commit", help="what was measured, when not this repository's HEAD")
     parser.add_argument("--output", required=True)
     args = parser.parse_args()
 
@@ -157,6 +158,8 @@ def Main():
     commit = Run(["git", "-C", root, "rev-parse", "--short", "HEAD"]) or "unknown"
     if Run(["git", "-C", root, "status", "--porcelain", "--untracked-files=no"]):
         commit += " (with uncommitted changes)"
+    if args.commit:
+        commit = args.commit
     now = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
 
     lines = [

@@ -7,7 +7,8 @@
 #   bench/run_peers.sh --quick            fewer and shorter repeats: a smoke test, not a result
 #
 # Environment: KALO_BENCH_BUILD_DIR (default build/bench-release), KALO_BENCH_DATA_DIR (the
-# expression lists, default ../shared/bench-data beside the repository).
+# expression lists, default ../shared/bench-data beside the repository), KALO_BENCH_COMMIT (the
+# commit to name in the results, for a tree exported with git archive).
 # The peers come from Debian: apt-get install libmuparser-dev libfparser-dev libmatheval-dev
 set -euo pipefail
 
@@ -68,6 +69,6 @@ fi
 compiler="$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")"
 compiler="$("${compiler:-c++}" --version | head -n 1)"
 python3 "$root/bench/results.py" --peers "$work/peers.md" ${micro_json:+--micro "$micro_json"} \
-  --micro-repetitions "$repetitions" --compiler "$compiler" --output "$output"
+  --micro-repetitions "$repetitions" ${KALO_BENCH_COMMIT:+--commit "$KALO_BENCH_COMMIT"} --compiler "$compiler" --output "$output"
 cp "$work/peers.csv" "${output%.md}.csv"
 echo "wrote $output and ${output%.md}.csv" >&2
