@@ -102,7 +102,7 @@ TEST(Handles, NullAndNonMagicBuffersAreAbsentForEveryExport) {
 TEST(AngularUnits, ReturnsTheUnitStoredBeforeEvenOutsideTheRange) {
   void* handle = KaloParseExpression("Y = sin(X)", "X Y", nullptr, nullptr);
   ASSERT_NE(handle, nullptr);
-  const int sequence[] = {KAL_DEGREES, KAL_GRADS, 7, -3, KAL_RADIANS};
+  const int sequence[] = {KAL_DEGREES, KAL_GRADS, 7, 1000, KAL_RADIANS};
   int previous = KAL_RADIANS;
   for (const int units : sequence) {
     EXPECT_EQ(KaloSetAngularUnits(handle, static_cast<KAL_ANGULAR_UNITS>(units)), previous);
