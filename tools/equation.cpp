@@ -24,6 +24,12 @@ Equation::~Equation() { KaloDestroyExpression(handle); }
 
 bool Equation::Compile(const std::string& equation, const std::string& variables) {
   KaloDestroyExpression(handle);
+  handle = nullptr;
+  if (equation.size() > MAX_EQUATION_LENGTH) {
+    error = "The equation has " + std::to_string(equation.size()) + " characters; at most " +
+            std::to_string(MAX_EQUATION_LENGTH) + " are read";
+    return false;
+  }
   char text[LIBRARY_TEXT_SIZE] = "";
   int code = 0;
   handle = KaloParseExpression(equation.c_str(), variables.c_str(), &code, text);

@@ -12,6 +12,9 @@ namespace kalo::cli {
 
 // Every text the library writes needs this much room.
 constexpr int LIBRARY_TEXT_SIZE = 512;
+// The library reads this much of an equation and drops the rest without a word, which could
+// turn a long sum into a shorter one that still compiles; the tool refuses longer text instead.
+constexpr size_t MAX_EQUATION_LENGTH = 303;
 
 class Equation {
  public:

@@ -200,7 +200,11 @@ int TableRun::Prepare() {
     Complain(equation.Error());
     if (equation.Error().rfind("Variable or function not defined", 0) == 0) {
       std::string columns;
-      for (const std::string& name : columnNames) columns += (columns.empty() ? "" : ", ") + name;
+      constexpr size_t NAMES_SHOWN = 20;
+      for (size_t i = 0; i < columnNames.size() && i < NAMES_SHOWN; ++i) {
+        columns += (i > 0 ? ", " : "") + columnNames[i];
+      }
+      if (columnNames.size() > NAMES_SHOWN) columns += ", ...";
       Complain("the table's columns are: " + columns);
     }
     return EXIT_COMPILE_ERROR;

@@ -217,8 +217,53 @@ const Case CALCULATOR_CASES[] = {
   {"Degrees", {"-i", "--degrees"}, "Y = sin(90)\n", 0, "Y = 1\n", ""},
   {"NoEquationAllowed", {"-i", "Y = 1"}, "", 64, "", "--interactive takes no equation"},
 };
+// Names: how header cells and equation text are matched, and the library's limits on them.
+// Two-letter column names (aa, ab, ...) let an equation over 100 of them fit in 303 characters.
+std::string ColumnName(int i) { return {static_cast<char>('a' + i / 26), static_cast<char>('a' + i % 26)}; }
+
+// A table of `count` such columns holding 0, 1, ..., with one more column if named.
+std::string ManyColumns(int count, const std::string& extraName = "",
+                        const std::string& extraValue = "") {
+  std::string header;
+  std::string row;
+  for (int i = 0; i < count; ++i) {
+    header += (i > 0 ? "," : "") + ColumnName(i);
+    row += (i > 0 ? "," : "") + std::to_string(i);
+  }
+  return header + extraName + "\n" + row + extraValue + "\n";
+}
+
+std::string SumOfColumns(int count) {
+  std::string sum = "S=" + ColumnName(0);
+  for (int i = 1; i < count; ++i) sum += "+" + ColumnName(i);
+  return sum;
+}
+
+const std::string LONG_NAME(47, 'v');
+
+const Case NAME_CASES[] = {
+  {"ExponentIsNoName", {"--csv", "in.csv", "Y = 2e1 + e1"}, "e1,T\n1,x\n", 0, "e1,T,Y\n1,x,21\n", ""},
+  {"HeaderBlanksAndQuotes", {"--csv", "in.csv", "Y = A+B"}, " A ,\"B\"\n1,2\n", 0,
+   " A ,\"B\",Y\n1,2,3\n", ""},
+  {"AssignedColumnAlsoRead", {"--csv", "in.csv", "X = X*2"}, "X,T\n4,t\n", 0, "X,T\n8,t\n", ""},
+  {"UnusableHeaderPassesThrough", {"--csv", "in.csv", "Y = X"}, "Time (s),X\n1,2\n", 0,
+   "Time (s),X,Y\n1,2,2\n", ""},
+  {"LongestName", {"--csv", "in.csv", "Y = " + LONG_NAME}, LONG_NAME + "\n5\n", 0,
+   LONG_NAME + ",Y\n5,5\n", ""},
+  {"HundredColumns", {"--csv", "in.csv", SumOfColumns(99)}, ManyColumns(99), 0,
+   ManyColumns(99, ",S", ",4851"), ""},
+  {"EquationTooLong", {"Y = X" + std::string(300, ' ') + "+1", "X=1"}, "", 1, "",
+   "The equation has 307 characters; at most 303 are read"},
+  {"TooManyVariables", {"--csv", "in.csv", SumOfColumns(99), "k=1", "m=2"}, ManyColumns(99), 1,
+   "", "Too many variables"},
+  {"DegreesInTable", {"--degrees", "--csv", "in.csv", "Y = sin(X)"}, "X\n90\n", 0, "X,Y\n90,1\n", ""},
+  {"LastUnitWins", {"--degrees", "--radians", "Y = sin(X)", "X=0"}, "", 0, "Y = 0\n", ""},
+  {"GradsInSweep", {"--grads", "--sweep", "X=100:100:1", "Y = sin(X)"}, "", 0, "X,Y\n100,1\n", ""},
+  {"BlankHeader", {"--csv", "in.csv", "Y = X"}, "\n1\n", 65, "", "line 1: missing header row"},
+};
 // clang-format on
 
+INSTANTIATE_TEST_SUITE_P(Names, ToolTest, ::testing::ValuesIn(NAME_CASES));
 INSTANTIATE_TEST_SUITE_P(Single, ToolTest, ::testing::ValuesIn(SINGLE_CASES));
 INSTANTIATE_TEST_SUITE_P(Table, ToolTest, ::testing::ValuesIn(TABLE_CASES));
 INSTANTIATE_TEST_SUITE_P(Sweep, ToolTest, ::testing::ValuesIn(SWEEP_CASES));
@@ -236,6 +281,33 @@ TEST(ToolTerminal, CalculatorStartsOnATerminal) {
                                "MATH ERROR:  Divide(6,0)\r\nDivide by 0 error"}) {
     EXPECT_NE(outcome.out.find(expected), std::string::npos) << expected << " in " << outcome.out;
   }
+}
+
+// A run that goes on over bad rows names the first ten and counts the rest.
+TEST(ToolTable, SkippedRowsAreCountedNotAllShown) {
+  Sandbox sandbox;
+  std::string input = "X\n";
+  for (int i = 0; i < 25; ++i) input += "0\n1\n";
+  WriteFile(sandbox.dir / "in.csv", input);
+  Outcome outcome = sandbox.Run({"--csv", "in.csv", "--on-error", "skip", "Y = 1/X"}, "");
+  EXPECT_EQ(outcome.exitCode, 0);
+  std::string expected = "X,Y\n";
+  for (int i = 0; i < 25; ++i) expected += "1,1\n";
+  EXPECT_EQ(outcome.out, expected);
+  size_t shown = 0;
+  for (size_t at = 0; (at = outcome.err.find("MATH ERROR", at)) != std::string::npos; ++at) ++shown;
+  EXPECT_EQ(shown, 10u);
+  EXPECT_NE(outcome.err.find("kalo: line 2: MATH ERROR"), std::string::npos);
+  EXPECT_NE(outcome.err.find("25 rows could not be evaluated: left out"), std::string::npos);
+}
+
+// A stopped run keeps the rows before the fault in the output file.
+TEST(ToolOutput, StoppedRunKeepsEarlierRowsInFile) {
+  Sandbox sandbox;
+  WriteFile(sandbox.dir / "in.csv", "X\n2\n0\n4\n");
+  Outcome outcome = sandbox.Run({"--csv", "in.csv", "-o", "out.csv", "Y = 1/X"}, "");
+  EXPECT_EQ(outcome.exitCode, 2);
+  EXPECT_EQ(ReadFile(sandbox.dir / "out.csv"), "X,Y\n2,0.5\n");
 }
 
 TEST(ToolOutput, WritesFileGivenWithO) {
