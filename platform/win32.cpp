@@ -231,41 +231,58 @@ class CallScope {
 
 }  // namespace
 
+namespace {
+
+// The fault of an SSE exception: a raised flag whose mask is clear. Invalid operation, denormal
+// operand and division by zero stop an instruction before it computes; overflow and underflow
+// come with inexact, and name the fault before it. 0 when no unmasked flag is raised.
+int SseTrapCode(uint32_t mxcsr) {
+  const uint32_t raised = mxcsr & ~(mxcsr >> 7) & x86::SSE_FLAGS;
+  if (raised & 0x01) return 204;
+  if (raised & 0x02) return 201;
+  if (raised & 0x04) return 202;
+  if (raised & 0x08) return 205;
+  if (raised & 0x10) return 206;
+  if (raised & 0x20) return 203;
+  return 0;
+}
+
+// The fault of an x87 exception, from its status word; a stack fault sets the stack-fault bit
+// beside invalid operation.
+int X87TrapCode(uint16_t status) {
+  if ((status & 0x41) == 0x41) return 207;
+  if (status & 0x01) return 204;
+  if (status & 0x02) return 201;
+  if (status & 0x04) return 202;
+  if (status & 0x08) return 205;
+  if (status & 0x10) return 206;
+  if (status & 0x20) return 203;
+  return 0;
+}
+
+}  // namespace
+
 int MapFloatTrap(unsigned long status, uint32_t mxcsr, uint16_t x87Status) {
+  int code = 0;
   switch (status) {
-    case 0xC000008D: return 201;  // STATUS_FLOAT_DENORMAL_OPERAND
-    case 0xC000008E: return 202;  // STATUS_FLOAT_DIVIDE_BY_ZERO
-    case 0xC000008F: return 203;  // STATUS_FLOAT_INEXACT_RESULT
-    case 0xC0000090: return 204;  // STATUS_FLOAT_INVALID_OPERATION
-    case 0xC0000091: return 205;  // STATUS_FLOAT_OVERFLOW
-    case 0xC0000092: return 207;  // STATUS_FLOAT_STACK_CHECK
-    case 0xC0000093: return 206;  // STATUS_FLOAT_UNDERFLOW
-    case 0xC00002B4:              // STATUS_FLOAT_MULTIPLE_FAULTS
-    case 0xC00002B5: {            // STATUS_FLOAT_MULTIPLE_TRAPS
-      // An SSE exception: the cause is a flag whose mask is clear. Invalid operation, denormal
-      // operand and division by zero stop an instruction before it computes; overflow and
-      // underflow come with inexact, and name the fault before it.
-      const uint32_t raised = mxcsr & ~(mxcsr >> 7) & x86::SSE_FLAGS;
-      if (raised & 0x01) return 204;
-      if (raised & 0x02) return 201;
-      if (raised & 0x04) return 202;
-      if (raised & 0x08) return 205;
-      if (raised & 0x10) return 206;
-      if (raised & 0x20) return 203;
-      // No SSE cause: an x87 fault reported under the general code. A stack fault sets the
-      // stack-fault bit beside invalid operation.
-      const uint16_t x87 = static_cast<uint16_t>(x87Status & x86::X87_FLAGS);
-      if ((x87Status & 0x41) == 0x41) return 207;
-      if (x87 & 0x01) return 204;
-      if (x87 & 0x02) return 201;
-      if (x87 & 0x04) return 202;
-      if (x87 & 0x08) return 205;
-      if (x87 & 0x10) return 206;
-      if (x87 & 0x20) return 203;
-      return 0;
-    }
+    case 0xC000008D: code = 201; break;  // STATUS_FLOAT_DENORMAL_OPERAND
+    case 0xC000008E: code = 202; break;  // STATUS_FLOAT_DIVIDE_BY_ZERO
+    case 0xC000008F: code = 203; break;  // STATUS_FLOAT_INEXACT_RESULT
+    case 0xC0000090: code = 204; break;  // STATUS_FLOAT_INVALID_OPERATION
+    case 0xC0000091: code = 205; break;  // STATUS_FLOAT_OVERFLOW
+    case 0xC0000092: code = 207; break;  // STATUS_FLOAT_STACK_CHECK
+    case 0xC0000093: code = 206; break;  // STATUS_FLOAT_UNDERFLOW
+    case 0xC00002B4:                     // STATUS_FLOAT_MULTIPLE_FAULTS
+    case 0xC00002B5:                     // STATUS_FLOAT_MULTIPLE_TRAPS
+      break;
     default: return 0;
   }
+  // An SSE exception names its fault exactly in the MXCSR. 64-bit Windows reports one under the
+  // multiple-trap statuses; Wine under a single status that can be wrong (a denormal operand
+  // arrives as underflow).
+  const int sse = SseTrapCode(mxcsr);
+  if (sse != 0) return sse;
+  return code != 0 ? code : X87TrapCode(x87Status);
 }
 
 int CallHostFunction(HostFunction function, double* arguments, double* result, long userValue,
