@@ -15,8 +15,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/platform.h"
 #include "platform/host_call.h"
+#include "platform/platform.h"
 
 // The linker's symbol for the base of the module that holds this code: the module handle of the
 // DLL, or of the program when the library is linked statically and no DllMain runs.
@@ -187,8 +187,7 @@ void ResetUnit(CONTEXT* context) {
 LONG CALLBACK TrapHandler(EXCEPTION_POINTERS* exception) {
   const DWORD status = exception->ExceptionRecord->ExceptionCode;
   CONTEXT* context = exception->ContextRecord;
-  const int code =
-      MapFloatTrap(status, context->MxCsr, context->FltSave.StatusWord);
+  const int code = MapFloatTrap(status, context->MxCsr, context->FltSave.StatusWord);
   if (code == 0) return EXCEPTION_CONTINUE_SEARCH;
   HostCall* call = CurrentCall();
   if (call == nullptr) return EXCEPTION_CONTINUE_SEARCH;  // not raised inside a host call

@@ -63,8 +63,8 @@ TEST(Win32Probes, RefuseNullUnmappedAndReadOnlyForWriting) {
     size_t size;
     bool badRead, badWrite;
   } rows[] = {
-      {nullptr, 8, true, true},     {nullptr, 0, false, false},  {values, sizeof values, false, false},
-      {noAccess, 8, true, true},    {readOnly, 8, false, true},  {noAccess, 0, false, false},
+      {nullptr, 8, true, true},  {nullptr, 0, false, false}, {values, sizeof values, false, false},
+      {noAccess, 8, true, true}, {readOnly, 8, false, true}, {noAccess, 0, false, false},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(IsBadReadPointer(row.pointer, row.size), row.badRead) << row.pointer;
@@ -125,8 +125,8 @@ TEST(Win32Traps, StatusesMapAsTheGuardsFilter) {
       // reports an SSE denormal operand as underflow).
       {0xC0000093, (MASKED & ~0x0100u) | 0x02, 0, 201},
       {0xC0000093, MASKED | 0x02 | 0x20, 0, 206},  // raised but masked flags are no cause
-      {0xC0000005, 0, 0, 0},  // access violation: not ours
-      {0xE06D7363, 0, 0, 0},  // a C++ exception of another compiler
+      {0xC0000005, 0, 0, 0},                       // access violation: not ours
+      {0xE06D7363, 0, 0, 0},                       // a C++ exception of another compiler
   };
   for (const Row& row : rows)
     EXPECT_EQ(MapFloatTrap(row.status, row.mxcsr, row.x87Status), row.code)
@@ -231,8 +231,7 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, Win32TrapTest,
     ::testing::Values(TrapRow{"DivideByZero", &DividesByZero, 202},
                       TrapRow{"Invalid", &Invalid, 204}, TrapRow{"Inexact", &Inexact, 203},
-                      TrapRow{"Overflow", &Overflows, 205},
-                      TrapRow{"Underflow", &Underflows, 206},
+                      TrapRow{"Overflow", &Overflows, 205}, TrapRow{"Underflow", &Underflows, 206},
                       TrapRow{"Denormal", &Denormal, 201},
                       TrapRow{"X87StackOverflow", &X87StackOverflow, 207}),
     [](const ::testing::TestParamInfo<TrapRow>& row) { return std::string(row.param.name); });
