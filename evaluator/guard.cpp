@@ -2,11 +2,11 @@
 // out, the floating-point unit reset for the run and restored after it, and the error texts.
 #include <atomic>
 #include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "evaluator/errors.h"
+#include "evaluator/math.h"
 #include "expression/diagnostics.h"
 #include "expression/expression.h"
 #include "platform/platform.h"
@@ -64,17 +64,13 @@ struct BusyScope {
 // Restores the host's floating-point state on every way out of a run.
 class FloatScope {
  public:
-  explicit FloatScope(bool useX87) : saved_(platform::EnterFloatGuard(useX87)), x87Used_(useX87) {}
-  ~FloatScope() { platform::LeaveFloatGuard(saved_, x87Used_); }
+  explicit FloatScope(bool useX87) : saved_(platform::EnterFloatGuard(useX87)) {}
+  ~FloatScope() { platform::LeaveFloatGuard(saved_); }
   FloatScope(const FloatScope&) = delete;
   FloatScope& operator=(const FloatScope&) = delete;
 
-  // The run went on to code that may use the x87 unit.
-  void MarkX87Used() { x87Used_ = true; }
-
  private:
   platform::FloatState saved_;
-  bool x87Used_;
 };
 
 // printf's "%G", but with a "." whatever the locale: six significant digits, upper case.
@@ -125,11 +121,12 @@ bool Expression::RunGuarded(double* values) {
       return false;
     }
     pool[i] = values[i];
-    ordered &= !std::isnan(values[i]);
+    // On the bits: a host that unmasked the invalid or denormal trap must not be stopped here,
+    // before the run has reset its unit.
+    ordered &= !math::IsNanBits(values[i]);
   }
   FloatScope floatScope(!fast.usable || fast.callsLibrary);
   if (fast.usable && RunFast(ordered)) return true;
-  floatScope.MarkX87Used();
   RunProgram();
   return errorCode == ERROR_NONE;
 }

@@ -45,6 +45,7 @@ inline uint64_t Bits(double x) {
 constexpr uint64_t EXPONENT_MASK = 0x7FF0000000000000ull;
 constexpr uint64_t MAGNITUDE_MASK = 0x7FFFFFFFFFFFFFFFull;
 inline bool IsFiniteBits(double x) { return (Bits(x) & EXPONENT_MASK) != EXPONENT_MASK; }
+inline bool IsNanBits(double x) { return (Bits(x) & MAGNITUDE_MASK) > EXPONENT_MASK; }
 inline bool IsSubnormalBits(double x) {
   return (Bits(x) & EXPONENT_MASK) == 0 && (Bits(x) & MAGNITUDE_MASK) != 0;
 }

@@ -28,7 +28,8 @@ typedef enum KAL_ANGULAR_UNITS {
   KAL_DEGREES = 0,
   KAL_RADIANS = 1,
   KAL_GRADS = 2,
-  /* Not a unit: makes the enumeration an int wide, so that any int value can be stored. */
+  /* Not units: make the enumeration a signed int wide, so that any int value can be stored. */
+  KAL_ANGULAR_UNITS_FORCE_INT_MIN = -0x7FFFFFFF - 1,
   KAL_ANGULAR_UNITS_FORCE_INT = 0x7FFFFFFF
 } KAL_ANGULAR_UNITS;
 

@@ -87,11 +87,12 @@ inline FloatState EnterFloatGuard(bool useX87) {
   return saved;
 }
 
-// `x87Used`: whether anything since EnterFloatGuard may have run x87 instructions.
-inline void LeaveFloatGuard(const FloatState& saved, bool x87Used) {
+// The host finds both units' flags clear afterwards, x87 flags it raised itself before the run
+// included, so they are cleared whatever the run executed.
+inline void LeaveFloatGuard(const FloatState& saved) {
   x86::WriteSse((x86::SSE_DEFAULT & ~x86::SSE_GUARDED_MASKS) |
                 (saved.sse & x86::SSE_GUARDED_MASKS));
-  if (x87Used) ClearX87FlagsIfSet();
+  ClearX87FlagsIfSet();
   const uint16_t x87 = static_cast<uint16_t>((x86::X87_DEFAULT & ~x86::X87_GUARDED_MASKS) |
                                              (saved.x87 & x86::X87_GUARDED_MASKS));
   if (x87 != x86::X87_DEFAULT) x86::WriteX87Control(x87);
@@ -116,7 +117,7 @@ inline FloatState EnterFloatGuard(bool /*useX87*/) {
   return saved;
 }
 
-inline void LeaveFloatGuard(const FloatState& saved, bool /*x87Used*/) {
+inline void LeaveFloatGuard(const FloatState& saved) {
   fesetenv(FE_DFL_ENV);
   const int guarded = FE_DIVBYZERO | FE_OVERFLOW | FE_UNDERFLOW;
   feenableexcept(static_cast<int>(saved.sse) & guarded);

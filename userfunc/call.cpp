@@ -1,6 +1,7 @@
 // The call of a registered host function during evaluation.
 #include "expression/diagnostics.h"
 #include "expression/expression.h"
+#include "platform/host_call.h"
 #include "userfunc/registry.h"
 
 namespace kalo {
@@ -34,7 +35,13 @@ bool Expression::CallUserFunction(int index, double* stack, int* depth) {
   for (int i = 0; i < count; ++i) arguments[i] = stack[base + 1 + i];
   if (count == 0) stack[base + 1] = 0.0;
   *depth = base + 1;
-  const int result = callback(arguments, &stack[base + 1], userData);
+  int trapCode = 0;
+  const int result =
+      platform::CallHostFunction(callback, arguments, &stack[base + 1], userData, &trapCode);
+  if (trapCode != 0) {
+    errorCode = trapCode;
+    return false;
+  }
   if (result == 0) return true;
   errorCode = result;
   return false;
