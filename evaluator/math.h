@@ -45,6 +45,14 @@ inline uint64_t Bits(double x) {
 constexpr uint64_t EXPONENT_MASK = 0x7FF0000000000000ull;
 constexpr uint64_t MAGNITUDE_MASK = 0x7FFFFFFFFFFFFFFFull;
 inline bool IsFiniteBits(double x) { return (Bits(x) & EXPONENT_MASK) != EXPONENT_MASK; }
+inline bool IsZeroBits(double x) { return (Bits(x) & MAGNITUDE_MASK) == 0; }
+
+// The logarithm's pole: -inf with the division-by-zero flag raised by the division itself, because
+// not every maths library raises it (glibc does, the Windows run-time does not).
+inline double MinusInfinityByDivision() {
+  volatile double zero = 0.0;
+  return -1.0 / zero;
+}
 inline bool IsNanBits(double x) { return (Bits(x) & MAGNITUDE_MASK) > EXPONENT_MASK; }
 inline bool IsSubnormalBits(double x) {
   return (Bits(x) & EXPONENT_MASK) == 0 && (Bits(x) & MAGNITUDE_MASK) != 0;
@@ -167,8 +175,8 @@ inline double Apply(CodeWord operation, double x, double y, double z, KAL_ANGULA
     case OP_EXP: return std::exp(x);
     case OP_FABS: return std::fabs(x);
     case OP_FLOOR: return std::floor(x);
-    case OP_LN: return std::log(x);
-    case OP_LOG10: return std::log10(x);
+    case OP_LN: return IsZeroBits(x) ? MinusInfinityByDivision() : std::log(x);
+    case OP_LOG10: return IsZeroBits(x) ? MinusInfinityByDivision() : std::log10(x);
     case OP_SIN: return std::sin(ToRadians(x, units));
     case OP_SINH: return std::sinh(ToRadians(x, units));
     case OP_SQRT: return std::sqrt(x);

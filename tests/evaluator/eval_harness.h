@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cfenv>
+
+#include "support/float_env.h"
 #include <cstdint>
 #include <cstring>
 #include <string>

@@ -7,6 +7,8 @@
 // Built with -fsanitize=fuzzer this is a libFuzzer target; otherwise KALO_FUZZ_REGRESSION gives
 // it a main that runs every file of the seed corpus.
 #include <cfenv>
+
+#include "support/float_env.h"
 #include <climits>
 #include <cmath>
 #include <cstdarg>
@@ -709,8 +711,12 @@ struct EnumState {
   int nonzero;
 };
 
+// The walk's state, beside the user value: a long cannot hold a pointer on 64-bit Windows.
+EnumState* currentEnum = nullptr;
+
 int EnumCallback(char const* name, int count, char const* description, long userValue) {
-  EnumState* enumState = reinterpret_cast<EnumState*>(userValue);
+  REQUIRE(userValue == 0x5A5A, "user value %ld not passed through", userValue);
+  EnumState* enumState = currentEnum;
   REQUIRE(name != nullptr && description != nullptr, "null built-in name or description");
   REQUIRE(std::strlen(name) >= 2 && std::strlen(name) <= 5 && IsIdentifier(name),
           "built-in name '%s'", name);
@@ -722,7 +728,8 @@ int EnumCallback(char const* name, int count, char const* description, long user
 void EnumOperation(Input& input) {
   REQUIRE(KaloEnumFunctions(nullptr, 0) == 32, "KaloEnumFunctions(null) is not 32");
   EnumState enumState{0, input.Byte() % 40, static_cast<int8_t>(input.Byte()) | 1};
-  const int result = KaloEnumFunctions(&EnumCallback, reinterpret_cast<long>(&enumState));
+  currentEnum = &enumState;
+  const int result = KaloEnumFunctions(&EnumCallback, 0x5A5A);
   if (enumState.stopAt < 32)
     REQUIRE(result == 0 && enumState.calls == enumState.stopAt + 1, "enum stopped wrong");
   else

@@ -1,0 +1,49 @@
+// What the tests need of the floating-point environment beyond ISO C: enabling traps and the
+// Bessel functions. glibc has both; on Windows the traps are set on the hardware directly (the
+// FE_* bits are the x86 flag bits there) and the C run-time's Bessel functions are declared
+// here, because mingw hides them in strict ISO mode.
+#pragma once
+
+#include <cfenv>
+#include <cmath>
+
+#if defined(_WIN32)
+#include <cstdint>
+#include <xmmintrin.h>
+
+#if defined(__STRICT_ANSI__)
+extern "C" {
+double j0(double);
+double j1(double);
+double jn(int, double);
+double y0(double);
+double y1(double);
+double yn(int, double);
+}
+#endif
+
+namespace kalo_test_fenv {
+inline uint16_t ReadX87Control() {
+  uint16_t value;
+  __asm__ __volatile__("fnstcw %0" : "=m"(value));
+  return value;
+}
+inline void WriteX87Control(uint16_t value) { __asm__ __volatile__("fldcw %0" : : "m"(value)); }
+
+// Sets the mask bits of `excepts` in both units to `masked`; returns the traps enabled before.
+inline int SetMasks(int excepts, bool masked) {
+  excepts &= FE_ALL_EXCEPT;
+  const int before = ~ReadX87Control() & FE_ALL_EXCEPT;
+  const uint16_t x87 = ReadX87Control();
+  WriteX87Control(static_cast<uint16_t>(masked ? x87 | excepts : x87 & ~excepts));
+  const unsigned sse = _mm_getcsr();
+  const unsigned bits = static_cast<unsigned>(excepts) << 7;
+  _mm_setcsr(masked ? sse | bits : sse & ~bits);
+  return before;
+}
+}  // namespace kalo_test_fenv
+
+inline int feenableexcept(int excepts) { return kalo_test_fenv::SetMasks(excepts, false); }
+inline int fedisableexcept(int excepts) { return kalo_test_fenv::SetMasks(excepts, true); }
+inline int fegetexcept() { return ~kalo_test_fenv::ReadX87Control() & FE_ALL_EXCEPT; }
+#endif
