@@ -8,7 +8,6 @@
 // it a main that runs every file of the seed corpus.
 #include <cfenv>
 
-#include "support/float_env.h"
 #include <climits>
 #include <cmath>
 #include <cstdarg>
@@ -19,6 +18,7 @@
 #include <limits>
 #include <string>
 #include <vector>
+#include "support/float_env.h"
 
 #include "kalo.h"
 

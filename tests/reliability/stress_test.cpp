@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cfenv>
 
-#include "support/float_env.h"
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +15,7 @@
 #include <thread>
 #include <tuple>
 #include <vector>
+#include "support/float_env.h"
 
 #include "kalo.h"
 

@@ -8,8 +8,8 @@
 #include <cmath>
 
 #if defined(_WIN32)
-#include <cstdint>
 #include <xmmintrin.h>
+#include <cstdint>
 
 #if defined(__STRICT_ANSI__)
 extern "C" {

@@ -1,0 +1,198 @@
+// The three ways a program runs must be indistinguishable: machine code, the register form and
+// the postfix interpreter. Random equations over every deterministic operation are run on
+// values chosen to provoke faults (zeros, denormals, huge and tiny numbers, NaN, infinities),
+// and each form must leave the same result, code, record and text, bit for bit.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "evaluator/builtins.h"
+#include "expression/expression.h"
+
+namespace kalo {
+namespace {
+
+constexpr int EQUATIONS = 3000;
+constexpr int VARIABLES = 3;  // A, B, C; Y is assigned
+
+const double INF = std::numeric_limits<double>::infinity();
+const double NAN_ = std::numeric_limits<double>::quiet_NaN();
+const double INTERESTING[] = {0.0,
+                              -0.0,
+                              1.0,
+                              -1.0,
+                              0.5,
+                              2.0,
+                              -2.5,
+                              3.0,
+                              7.25,
+                              100.0,
+                              1e-310,
+                              -1e-310,
+                              1e-300,
+                              1e300,
+                              1e308,
+                              -1e308,
+                              1e-20,
+                              0.125,
+                              2.2250738585072014e-308,
+                              700.0,
+                              -700.0,
+                              1e5,
+                              INF,
+                              -INF,
+                              NAN_};
+
+// Builds random equations; the operators and functions are drawn with equal weight.
+class EquationMaker {
+ public:
+  explicit EquationMaker(unsigned seed) : random_(seed) {
+    for (int id = 0; id < 256; ++id) {
+      int count = -1;
+      const char* name = GetBuiltinName(id, &count);
+      if (count < 0) continue;
+      // Random draws differ between runs by design, so only deterministic functions compare.
+      if (std::strcmp(name, "randu") == 0 || std::strcmp(name, "randn") == 0) continue;
+      functions_.push_back({name, count});
+    }
+  }
+
+  std::string Make() { return "Y = " + Term(4); }
+
+ private:
+  struct Function {
+    std::string name;
+    int count;
+  };
+
+  int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random_); }
+
+  std::string Leaf() {
+    static const char* const LEAVES[] = {"A", "B", "C", "0", "1", "2.5", "1e-310", "1e308", "0.5"};
+    return LEAVES[Pick(sizeof LEAVES / sizeof LEAVES[0])];
+  }
+
+  std::string Term(int depth) {
+    if (depth == 0 || Pick(4) == 0) return Leaf();
+    static const char* const BINARY[] = {" + ",  " - ", " * ",  " / ",   " < ",  " <= ", " > ",
+                                         " >= ", " = ", " <> ", " and ", " or ", " xor "};
+    switch (Pick(4)) {
+      case 0: return "-" + Term(depth - 1);
+      case 1: return "not (" + Term(depth - 1) + ")";
+      case 2:
+        return "(" + Term(depth - 1) + BINARY[Pick(sizeof BINARY / sizeof BINARY[0])] +
+               Term(depth - 1) + ")";
+      default: {
+        const Function& function =
+            functions_[static_cast<size_t>(Pick(static_cast<int>(functions_.size())))];
+        std::string call = function.name + "(";
+        for (int i = 0; i < function.count; ++i) call += (i ? ", " : "") + Term(depth - 1);
+        return call + ")";
+      }
+    }
+  }
+
+  std::mt19937 random_;
+  std::vector<Function> functions_;
+};
+
+// Everything an evaluation leaves behind that a host can see.
+struct Outcome {
+  bool returned;
+  double values[VARIABLES + 1];
+  int32_t code;
+  CodeWord lastCodeWord;
+  double topValue, nextValue;
+  std::string text;
+
+  bool operator==(const Outcome& other) const {
+    return returned == other.returned && std::memcmp(values, other.values, sizeof values) == 0 &&
+           code == other.code && lastCodeWord == other.lastCodeWord &&
+           std::memcmp(&topValue, &other.topValue, sizeof topValue) == 0 &&
+           std::memcmp(&nextValue, &other.nextValue, sizeof nextValue) == 0 && text == other.text;
+  }
+};
+
+std::ostream& operator<<(std::ostream& out, const Outcome& outcome) {
+  out << (outcome.returned ? "ok" : "fault") << " Y=" << outcome.values[VARIABLES]
+      << " code=" << outcome.code << " word=" << outcome.lastCodeWord << " top=" << outcome.topValue
+      << " next=" << outcome.nextValue << " text=" << outcome.text;
+  return out;
+}
+
+Outcome Run(Expression& expression, const double (&inputs)[VARIABLES + 1]) {
+  Outcome outcome{};
+  std::memcpy(outcome.values, inputs, sizeof inputs);
+  outcome.returned = expression.Evaluate(outcome.values);
+  outcome.code = expression.errorCode;
+  outcome.lastCodeWord = expression.lastCodeWord;
+  outcome.topValue = expression.topValue;
+  outcome.nextValue = expression.nextValue;
+  expression.ComposeEvalError();
+  outcome.text = expression.message;
+  return outcome;
+}
+
+struct Tally {
+  int native = 0, registers = 0, runs = 0, faults = 0;
+};
+
+// Runs one equation on `inputs` in every form the expression has and compares them.
+void Compare(Expression& expression, const std::string& equation,
+             const double (&inputs)[VARIABLES + 1], Tally* tally) {
+  const Outcome exact = [&] {
+    const bool usable = expression.fast.usable;
+    expression.fast.usable = false;
+    Outcome outcome = Run(expression, inputs);
+    expression.fast.usable = usable;
+    return outcome;
+  }();
+  ++tally->runs;
+  tally->faults += exact.returned ? 0 : 1;
+  if (!expression.fast.usable) return;
+  const void* entry = expression.fast.native.entry;
+  if (entry != nullptr) {
+    EXPECT_EQ(Run(expression, inputs), exact) << "machine code: " << equation;
+    ++tally->native;
+  }
+  expression.fast.native.entry = nullptr;
+  EXPECT_EQ(Run(expression, inputs), exact) << "register form: " << equation;
+  expression.fast.native.entry = entry;
+  ++tally->registers;
+}
+
+TEST(Forms, AgreeOnEveryResultFaultAndRecord) {
+  EquationMaker maker(20261205);
+  std::mt19937 pick(7);
+  std::uniform_int_distribution<size_t> value(0, sizeof INTERESTING / sizeof INTERESTING[0] - 1);
+  Tally tally;
+  for (int i = 0; i < EQUATIONS; ++i) {
+    const std::string equation = maker.Make();
+    char message[MESSAGE_SIZE];
+    Expression expression("A B C Y", message, MESSAGE_SIZE);
+    if (!expression.Compile(equation.c_str())) continue;  // too complex: nothing to compare
+    expression.angularUnits = static_cast<KAL_ANGULAR_UNITS>(i % 3);
+    for (int sample = 0; sample < 6; ++sample) {
+      double inputs[VARIABLES + 1] = {INTERESTING[value(pick)], INTERESTING[value(pick)],
+                                      INTERESTING[value(pick)], 0.0};
+      Compare(expression, equation, inputs, &tally);
+    }
+    if (::testing::Test::HasFailure()) break;  // one equation's report is enough to debug
+  }
+  // The comparison means something only if both fast forms ran, and on faults as well as not.
+  EXPECT_GT(tally.registers, tally.runs / 2);
+  EXPECT_GT(tally.faults, tally.runs / 10);
+  EXPECT_LT(tally.faults, tally.runs * 9 / 10);
+#if defined(__x86_64__) && !defined(_WIN32)
+  EXPECT_GT(tally.native, tally.runs / 2);
+#endif
+}
+
+}  // namespace
+}  // namespace kalo
