@@ -1,9 +1,11 @@
 #!/bin/sh
 # Installs the build into a temporary prefix, then builds and runs a tiny host against it twice:
 # through find_package(kalo) and through pkg-config.
-# Usage: install_test.sh <cmake> <build dir> <host source dir> <C compiler>
+# The hosts are built with the build's own C and link flags, so that a sanitizer build's library
+# finds its run-time in them.
+# Usage: install_test.sh <cmake> <build dir> <host source dir> <C compiler> [C flags] [link flags]
 set -eu
-cmake="$1" build="$2" host="$3" cc="$4"
+cmake="$1" build="$2" host="$3" cc="$4" cflags="${5:-}" ldflags="${6:-}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix="$work/prefix"
@@ -11,12 +13,12 @@ prefix="$work/prefix"
 "$cmake" --install "$build" --prefix "$prefix" >/dev/null
 
 "$cmake" -S "$host" -B "$work/cmake-host" -DCMAKE_PREFIX_PATH="$prefix" \
-  -DCMAKE_C_COMPILER="$cc" >/dev/null
+  -DCMAKE_C_COMPILER="$cc" -DCMAKE_C_FLAGS="$cflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" >/dev/null
 "$cmake" --build "$work/cmake-host" >/dev/null
 "$work/cmake-host/host"
 
 pc=$(find "$prefix" -name kalo.pc)
 export PKG_CONFIG_PATH="$(dirname "$pc")"
-# shellcheck disable=SC2046
-"$cc" -o "$work/pc-host" "$host/host.c" $(pkg-config --cflags --libs kalo)
+# shellcheck disable=SC2046,SC2086
+"$cc" $cflags $ldflags -o "$work/pc-host" "$host/host.c" $(pkg-config --cflags --libs kalo)
 LD_LIBRARY_PATH="$(pkg-config --variable=libdir kalo)" "$work/pc-host"
