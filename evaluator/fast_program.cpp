@@ -14,8 +14,8 @@ constexpr unsigned ENDING_FAULTS = platform::FAULT_DENORMAL | platform::FAULT_DI
 
 // Operations computed inline with SSE instructions; every other one calls the maths library.
 bool IsInline(CodeWord op) {
-  return op <= OP_LAST_OPERATOR || op == OP_FABS || op == OP_D2R || op == OP_R2D || op == OP_MAX ||
-         op == OP_MIN || op == OP_IF;
+  return op <= OP_LAST_OPERATOR || op == OP_FABS || op == OP_SQRT || op == OP_D2R || op == OP_R2D ||
+         op == OP_MAX || op == OP_MIN || op == OP_IF;
 }
 
 uint16_t TemporaryAt(int position) { return static_cast<uint16_t>(POOL_REGISTERS + position); }

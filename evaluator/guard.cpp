@@ -64,7 +64,7 @@ struct BusyScope {
 // Restores the host's floating-point state on every way out of a run.
 class FloatScope {
  public:
-  explicit FloatScope(bool useX87) : saved_(platform::EnterFloatGuard(useX87)) {}
+  FloatScope() : saved_(platform::EnterFloatGuard()) {}
   ~FloatScope() { platform::LeaveFloatGuard(saved_); }
   FloatScope(const FloatScope&) = delete;
   FloatScope& operator=(const FloatScope&) = delete;
@@ -125,7 +125,7 @@ bool Expression::RunGuarded(double* values) {
     // before the run has reset its unit.
     ordered &= !math::IsNanBits(values[i]);
   }
-  FloatScope floatScope(!fast.usable || fast.callsLibrary);
+  const FloatScope floatScope;
   if (fast.usable && RunFast(ordered)) return true;
   RunProgram();
   return errorCode == ERROR_NONE;

@@ -150,9 +150,9 @@ class Emitter {
 };
 
 // Scalar double opcodes (prefix F2) and packed logic (prefix 66).
-constexpr uint8_t ADDSD = 0x58, MULSD = 0x59, SUBSD = 0x5C, MINSD = 0x5D, DIVSD = 0x5E,
-                  MAXSD = 0x5F, CMPSD = 0xC2, ANDPD = 0x54, ANDNPD = 0x55, ORPD = 0x56,
-                  XORPD = 0x57;
+constexpr uint8_t SQRTSD = 0x51, ADDSD = 0x58, MULSD = 0x59, SUBSD = 0x5C, MINSD = 0x5D,
+                  DIVSD = 0x5E, MAXSD = 0x5F, CMPSD = 0xC2, ANDPD = 0x54, ANDNPD = 0x55,
+                  ORPD = 0x56, XORPD = 0x57;
 constexpr uint8_t CMP_LT = 1, CMP_LE = 2, CMP_NEQ = 4;
 
 void Compare(Emitter& e, int target, int source, uint8_t predicate) {
@@ -200,6 +200,9 @@ bool EmitInline(Emitter& e, CodeWord operation, int x) {
       e.Load(SCRATCH, MAGNITUDE_MASK_REGISTER);
       e.SseRegister(0x66, ANDPD, x, SCRATCH);
       return true;
+    // The instruction the maths library uses itself: a negative operand raises the invalid
+    // flag, a denormal one the denormal flag, and the interpreter then reports the fault.
+    case OP_SQRT: e.SseRegister(0xF2, SQRTSD, x, x); return true;
     case OP_D2R: e.SseMemory(0xF2, MULSD, x, DEGREES_TO_RADIANS_REGISTER); return true;
     case OP_R2D: e.SseMemory(0xF2, MULSD, x, RADIANS_TO_DEGREES_REGISTER); return true;
     // maxsd keeps its first operand only when it is the greater, as max(X, Y) does; so for min.

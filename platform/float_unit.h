@@ -74,16 +74,14 @@ inline void ClearX87FlagsIfSet() {
   if ((x86::ReadX87Status() & x86::X87_FLAGS) != 0) x86::ClearX87Status();
 }
 
-// `useX87`: whether the run may execute x87 instructions (the maths library, host code). Only
-// then are the x87 flags cleared, which costs more than a short evaluation; a run of SSE
-// arithmetic alone leaves them as the host had them.
-inline FloatState EnterFloatGuard(bool useX87) {
+// The x87 flags are left as found: a flag the host left there can only make the run look
+// faulty, and then the exact run, which clears both units first, finds that nothing is wrong.
+inline FloatState EnterFloatGuard() {
   FloatState saved{x86::ReadSse(), x86::ReadX87Control()};
   // An inexact flag left by the host is harmless during the run: nobody reads it, and the
   // unit is written on the way out anyway.
   if ((saved.sse & ~x86::SSE_INEXACT_FLAG) != x86::SSE_DEFAULT) x86::WriteSse(x86::SSE_DEFAULT);
   if (saved.x87 != x86::X87_DEFAULT) x86::WriteX87Control(x86::X87_DEFAULT);
-  if (useX87) ClearX87FlagsIfSet();
   return saved;
 }
 
@@ -111,7 +109,7 @@ inline unsigned ReadFloatFaults() { return x86::ToFaults(x86::ReadSse() | x86::R
 
 #else  // Portable fallback: <fenv.h> has no denormal-operand flag, so that fault goes unseen.
 
-inline FloatState EnterFloatGuard(bool /*useX87*/) {
+inline FloatState EnterFloatGuard() {
   FloatState saved{static_cast<uint32_t>(fegetexcept()), 0};
   fesetenv(FE_DFL_ENV);
   return saved;
