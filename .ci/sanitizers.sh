@@ -35,6 +35,7 @@ if [ "${SKIP_VALGRIND:-0}" != 1 ]; then
     'Errors.NoErrorsAfterSuccessAndBadAddressAfterNull'
     'Faults/Evaluation.*'
     'FloatFlags.HostFlushToZeroIsResetForAndAfterTheRun'
+    'Forms.AgreeOnEveryResultFaultAndRecord'
     'HostCall.ExceptionReachesTheHostAndLeavesNothingBehind'
     'HostCall.FailuresPassThroughAndHostCallsRecordNothing'
     'Names/ToolTest.PrintsAndExitsAsExpected/5'
