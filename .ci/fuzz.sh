@@ -8,6 +8,7 @@
 # leaves its input there as crash-* and fails the script.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+.ci/deps clang libclang-rt-14-dev
 seconds="${FUZZ_SECONDS:-60}"
 build="${FUZZ_BUILD:-build/fuzz}"
 flags="-g -O1 -fno-omit-frame-pointer -fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=all"

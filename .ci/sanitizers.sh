@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 failed=0
+[ "${SKIP_VALGRIND:-0}" = 1 ] || .ci/deps valgrind
 
 if [ "${SKIP_TSAN:-0}" != 1 ]; then
   echo "=== ThreadSanitizer"

@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 
 need=()
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64)
-command -v wine >/dev/null || command -v wine64 >/dev/null || need+=(wine64)
+command -v wineboot >/dev/null || need+=(wine wine64)
 [ -d /usr/src/googletest ] || need+=(googletest)
 if [ ${#need[@]} -gt 0 ]; then
   sudo=""
