@@ -9,19 +9,7 @@
 #include "evaluator/opcodes.h"
 #include "evaluator/random.h"
 #include "include/kalo.h"
-
-#if defined(_WIN32) && defined(__STRICT_ANSI__)
-// The Windows C run-time has the Bessel functions, but mingw's <math.h> declares them only
-// outside strict ISO mode.
-extern "C" {
-double j0(double);
-double j1(double);
-double jn(int, double);
-double y0(double);
-double y1(double);
-double yn(int, double);
-}
-#endif
+#include "platform/bessel.h"
 
 namespace kalo::math {
 

@@ -1,26 +1,16 @@
 // What the tests need of the floating-point environment beyond ISO C: enabling traps and the
 // Bessel functions. glibc has both; on Windows the traps are set on the hardware directly (the
-// FE_* bits are the x86 flag bits there) and the C run-time's Bessel functions are declared
-// here, because mingw hides them in strict ISO mode.
+// FE_* bits are the x86 flag bits there).
 #pragma once
 
 #include <cfenv>
 #include <cmath>
 
+#include "../../platform/bessel.h"
+
 #if defined(_WIN32)
 #include <xmmintrin.h>
 #include <cstdint>
-
-#if defined(__STRICT_ANSI__)
-extern "C" {
-double j0(double);
-double j1(double);
-double jn(int, double);
-double y0(double);
-double y1(double);
-double yn(int, double);
-}
-#endif
 
 namespace kalo_test_fenv {
 inline uint16_t ReadX87Control() {
