@@ -8,7 +8,8 @@
 #
 # Environment: KALO_BENCH_BUILD_DIR (default build/bench-release), KALO_BENCH_DATA_DIR (the
 # expression lists, default ../shared/bench-data beside the repository), KALO_BENCH_COMMIT (the
-# commit to name in the results, for a tree exported with git archive).
+# commit to name in the results, for a tree exported with git archive), KALO_BENCH_CMAKE_ARGS
+# (more configure arguments, e.g. -DKALO_MACHINE_CODE=OFF to measure the register form alone).
 # The peers come from Debian: apt-get install libmuparser-dev libfparser-dev libmatheval-dev
 set -euo pipefail
 
@@ -35,6 +36,8 @@ while [ $# -gt 0 ]; do
 done
 
 configure=(cmake --preset release -S "$root" -B "$build" -DKALO_BUILD_BENCH=ON -DKALO_BUILD_TESTS=OFF)
+# shellcheck disable=SC2206
+configure+=(${KALO_BENCH_CMAKE_ARGS:-})
 if [ -n "${KALO_BENCH_DATA_DIR:-}" ]; then
   configure+=("-DKALO_BENCH_DATA_DIR=$KALO_BENCH_DATA_DIR")
 fi

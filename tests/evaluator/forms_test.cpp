@@ -189,7 +189,7 @@ TEST(Forms, AgreeOnEveryResultFaultAndRecord) {
   EXPECT_GT(tally.registers, tally.runs / 2);
   EXPECT_GT(tally.faults, tally.runs / 10);
   EXPECT_LT(tally.faults, tally.runs * 9 / 10);
-#if defined(__x86_64__) && !defined(_WIN32)
+#if defined(KALO_HAS_MACHINE_CODE)
   EXPECT_GT(tally.native, tally.runs / 2);
 #endif
 }
