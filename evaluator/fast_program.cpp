@@ -31,6 +31,8 @@ void InitializeRegisters(double* registers) {
   registers[MINUS_ONE_REGISTER] = math::TRUE_VALUE;
   registers[DEGREES_TO_RADIANS_REGISTER] = math::PI / 180;
   registers[RADIANS_TO_DEGREES_REGISTER] = 180 / math::PI;
+  SetBits(&registers[NORMAL_BASE_REGISTER], NORMAL_BASE);
+  SetBits(&registers[NORMAL_WIDTH_REGISTER], NORMAL_WIDTH);
 }
 
 // Follows the stack the code would build, register by register, instead of value by value.
@@ -78,21 +80,22 @@ void Expression::BuildFastProgram() {
 
 // True when the run succeeded exactly as the interpreter would have; false when the interpreter
 // must run the program to find out what went wrong. Writes nothing but temporaries until then.
-bool Expression::RunFast(bool inputsOrdered) {
+bool Expression::RunFast(bool inputsPlain) {
   double* const registers = pool;
   bool suspect = false;
   double result;
   const double* top = &registers[fast.lastTop];
   const double* next = &registers[fast.lastNext];
   unsigned watched = ENDING_FAULTS;
-  if (fast.native.entry != nullptr && inputsOrdered) {
-    // A NaN passes through arithmetic without raising a flag, so machine code, which tests no
-    // result's value, runs only on ordered inputs.
+  if (fast.native.entry != nullptr && inputsPlain) {
+    // Machine code runs only on inputs that are neither NaN nor denormal: a NaN passes through
+    // arithmetic without raising a flag, and code that tests its values does not test its inputs.
     fast.suspect = false;
     result = reinterpret_cast<NativeEntry>(const_cast<void*>(fast.native.entry))(registers, this);
     suspect = fast.suspect;
-    // Machine code tests no result's value: a NaN shows only as the invalid flag it raised.
-    watched |= platform::FAULT_INVALID;
+    // Machine code that tests no result's value shows a NaN only by the invalid flag it raised;
+    // machine code that tests them all needs no flag at all.
+    watched = fast.native.checksValues ? 0u : watched | platform::FAULT_INVALID;
     // Machine code keeps its temporaries in processor registers and saves only these two.
     top = &registers[RECORD_TOP_REGISTER];
     next = &registers[RECORD_NEXT_REGISTER];
@@ -109,7 +112,9 @@ bool Expression::RunFast(bool inputsOrdered) {
     result = registers[fast.result];
   }
   const unsigned faults =
-      (fast.callsLibrary ? platform::ReadFloatFaults() : platform::ReadSseFaults()) & watched;
+      watched == 0
+          ? 0u
+          : (fast.callsLibrary ? platform::ReadFloatFaults() : platform::ReadSseFaults()) & watched;
   if (suspect || faults != 0 || !math::IsNormalOrZeroBits(result)) return false;
   lastCodeWord = code[codeCount - 1];
   if (fast.count > 0) {

@@ -114,7 +114,7 @@ bool Expression::RunGuarded(double* values) {
     errorCode = ERROR_BAD_ADDRESS;
     return false;
   }
-  bool ordered = true;
+  bool plain = true;
   for (int i = 0; i < variableCount; ++i) {
     if (!KALO_CHECK(i < poolCount, CHECK_FILE_PARSE)) {
       errorCode = ERROR_INTERNAL;
@@ -123,10 +123,10 @@ bool Expression::RunGuarded(double* values) {
     pool[i] = values[i];
     // On the bits: a host that unmasked the invalid or denormal trap must not be stopped here,
     // before the run has reset its unit.
-    ordered &= !math::IsNanBits(values[i]);
+    plain &= math::IsNormalOrZeroBits(values[i]);
   }
   const FloatScope floatScope;
-  if (fast.usable && RunFast(ordered)) return true;
+  if (fast.usable && RunFast(plain)) return true;
   RunProgram();
   return errorCode == ERROR_NONE;
 }

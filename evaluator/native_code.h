@@ -17,6 +17,9 @@ struct NativeCode {
   const uint8_t* executable = nullptr;  // the same bytes, seen executable
   const void* entry = nullptr;          // the compiled program; null when there is none
   int32_t slot = -1;
+  // The code tests every result's value itself, so a run on plain inputs needs no look at the
+  // floating-point flags (see native_x64.cpp).
+  bool checksValues = false;
 };
 
 // Takes a slot from the process-wide pool of code memory; leaves `code` empty when none can be

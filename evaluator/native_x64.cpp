@@ -5,9 +5,15 @@
 // holds the register file and r12 the Expression, both preserved across library calls, which
 // take their operands in xmm0..xmm2 after the positions below them are saved to memory.
 //
-// After every operation the result is subtracted from itself into a scratch register: that
-// raises the denormal flag for a tiny result and the invalid flag for an infinite one, so the
-// sticky flags, read once at the end, also tell of the results the interpreter would stop at.
+// A program whose operations are all written inline tests its results' values itself: every
+// result that is not a normal double or zero, and every product or quotient of nonzero operands
+// that came out zero, marks the run suspect. On inputs and literals that are normal, zero or
+// infinite that finds every fault the interpreter would stop at, so the flags need not be read,
+// and reading them costs more than such a program (it waits for the arithmetic in flight).
+//
+// Programs that call library routines instead subtract every result from itself into a scratch
+// register: that raises the denormal flag for a tiny result and the invalid flag for an infinite
+// one, so the sticky flags, read once at the end, tell of what the routines and the values did.
 #include <cstddef>
 #include <cstring>
 #include <mutex>
@@ -98,6 +104,29 @@ class Emitter {
   explicit Emitter(uint8_t* buffer) : buffer_(buffer) {}
 
   bool overflowed() const { return overflowed_; }
+  size_t position() const { return size_; }
+
+  // A jump (0F 8x rel32 or E9 rel32) whose target is set later with Target.
+  size_t Jump(std::initializer_list<uint8_t> opcode) {
+    Bytes(opcode);
+    const size_t at = size_;
+    Int32(0);
+    return at;
+  }
+  // Points the jump whose displacement is at `at` to `target`.
+  void Target(size_t at, size_t target) {
+    if (overflowed_ || at + 4 > SLOT_SIZE) return;
+    const int32_t displacement = static_cast<int32_t>(target) - static_cast<int32_t>(at + 4);
+    for (int i = 0; i < 4; ++i)
+      buffer_[at + static_cast<size_t>(i)] =
+          static_cast<uint8_t>(static_cast<uint32_t>(displacement) >> (8 * i));
+  }
+
+  // movq <general register>, xmm (66 REX.W 0F 7E): 0 is rax, 2 is rdx.
+  void MoveToGeneral(int general, int xmm) {
+    Bytes({0x66, static_cast<uint8_t>(0x48 | ((xmm & 8) ? 4 : 0)), 0x0F, 0x7E,
+           static_cast<uint8_t>(0xC0 | ((xmm & 7) << 3) | general)});
+  }
 
   void Bytes(std::initializer_list<uint8_t> bytes) {
     for (uint8_t byte : bytes) Byte(byte);
@@ -219,6 +248,93 @@ bool EmitInline(Emitter& e, CodeWord operation, int x) {
   }
 }
 
+bool ChecksItsValues(CodeWord operation) {
+  switch (operation) {
+    case OP_NEG:
+    case OP_ADD:
+    case OP_SUB:
+    case OP_MUL:
+    case OP_DIV:
+    case OP_LT:
+    case OP_LE:
+    case OP_GT:
+    case OP_GE:
+    case OP_FABS:
+    case OP_SQRT:
+    case OP_D2R:
+    case OP_R2D:
+    case OP_MAX:
+    case OP_MIN:
+    case OP_IF: return true;
+    default: return false;
+  }
+}
+
+// Operations whose result may leave the normal range although their operands are in it.
+// Comparisons, max, min, if, negation and magnitude only pass on or make normal values.
+bool MayLeaveTheNormalRange(CodeWord operation) {
+  return operation == OP_ADD || operation == OP_SUB || operation == OP_MUL || operation == OP_DIV ||
+         operation == OP_SQRT || operation == OP_D2R || operation == OP_R2D;
+}
+
+// Only a product or quotient can underflow to an exact zero; a sum of doubles that small is
+// exact, and so is a square root.
+bool MayUnderflowToZero(CodeWord operation) { return operation == OP_MUL || operation == OP_DIV; }
+
+bool AllOperationsCheckTheirValues(const Expression& expression) {
+  for (int i = 0; i < expression.codeCount; ++i) {
+    const CodeWord word = expression.code[i];
+    if (!IsOperand(word) && !ChecksItsValues(word)) return false;
+  }
+  for (int slot = expression.variableCount; slot < expression.poolCount; ++slot)
+    if (math::IsSubnormalBits(expression.pool[slot])) return false;
+  return true;
+}
+
+// A result that failed the quick range test: xmm<x> holds it, xmm<x + 1> the second operand and
+// rdx the first one for the operations that may underflow to zero.
+struct ValueCheck {
+  CodeWord operation;
+  int x;
+  size_t jump;  // displacement of the jump to the check's continuation below the code
+  size_t back;  // where the run goes on
+};
+
+// rax = (bits of xmm<x>, sign dropped) - NORMAL_BASE; above NORMAL_WIDTH when not normal.
+void EmitRangeTest(Emitter& e, int x) {
+  e.MoveToGeneral(0, x);
+  e.Bytes({0x48, 0x01, 0xC0});  // add rax, rax
+  e.Bytes({0x48, 0x2B, 0x83});  // sub rax, [rbx + base]
+  e.Int32(RegisterOffset(NORMAL_BASE_REGISTER));
+  e.Bytes({0x48, 0x3B, 0x83});  // cmp rax, [rbx + width]
+  e.Int32(RegisterOffset(NORMAL_WIDTH_REGISTER));
+}
+
+// Out of the straight path: a zero result is fine unless a product or quotient of nonzero
+// operands underflowed to it; anything else marks the run suspect.
+void EmitValueCheckTail(Emitter& e, const ValueCheck& check, int32_t suspectOffset) {
+  e.Target(check.jump, e.position());
+  e.MoveToGeneral(0, check.x);
+  e.Bytes({0x48, 0x01, 0xC0});                  // add rax, rax
+  const size_t notZero = e.Jump({0x0F, 0x85});  // jnz mark
+  std::vector<size_t> fine;
+  if (MayUnderflowToZero(check.operation)) {
+    e.Bytes({0x48, 0x01, 0xD2});           // add rdx, rdx: the first operand, sign dropped
+    fine.push_back(e.Jump({0x0F, 0x84}));  // jz back
+    e.MoveToGeneral(0, check.x + 1);
+    e.Bytes({0x48, 0x01, 0xC0});           // add rax, rax
+    fine.push_back(e.Jump({0x0F, 0x84}));  // jz back
+  } else {
+    fine.push_back(e.Jump({0xE9}));  // jmp back
+  }
+  e.Target(notZero, e.position());
+  e.Bytes({0x41, 0xC6, 0x84, 0x24});  // mov byte [r12 + suspect], 1
+  e.Int32(suspectOffset);
+  e.Bytes({0x01});
+  fine.push_back(e.Jump({0xE9}));
+  for (size_t jump : fine) e.Target(jump, check.back);
+}
+
 // A call of CallApply: positions below the operands are saved, the operands moved to xmm0..2.
 void EmitCall(Emitter& e, CodeWord operation, int x, int count) {
   for (int p = 0; p < x; ++p) e.Store(SPILL_REGISTERS + p, p);
@@ -247,7 +363,13 @@ void ReleaseNativeCode(NativeCode* code) {
 void CompileNativeCode(Expression& expression) {
   NativeCode& native = expression.fast.native;
   native.entry = nullptr;
+  native.checksValues = false;
   if (native.writable == nullptr) return;
+  const bool checksValues = AllOperationsCheckTheirValues(expression);
+  const int32_t suspectOffset =
+      static_cast<int32_t>(reinterpret_cast<const uint8_t*>(&expression.fast.suspect) -
+                           reinterpret_cast<const uint8_t*>(&expression));
+  std::vector<ValueCheck> checks;
   Emitter e(native.writable);
   e.Bytes({0x53, 0x41, 0x54, 0x48, 0x83, 0xEC, 0x08});  // push rbx; push r12; sub rsp, 8
   e.Bytes({0x48, 0x89, 0xFB, 0x49, 0x89, 0xF4});        // mov rbx, rdi; mov r12, rsi
@@ -268,13 +390,22 @@ void CompileNativeCode(Expression& expression) {
       if (depth < 2) e.Load(SCRATCH, ZERO_REGISTER);
       e.Store(RECORD_NEXT_REGISTER, depth >= 2 ? depth - 2 : SCRATCH);
     }
+    if (checksValues && MayUnderflowToZero(word)) e.MoveToGeneral(2, x);  // rdx: first operand
     if (!EmitInline(e, word, x)) EmitCall(e, word, x, count);
-    e.Move(CHECK, x);
-    e.SseRegister(0xF2, SUBSD, CHECK, x);
+    if (!checksValues) {
+      e.Move(CHECK, x);
+      e.SseRegister(0xF2, SUBSD, CHECK, x);
+    } else if (MayLeaveTheNormalRange(word)) {
+      EmitRangeTest(e, x);
+      const size_t jump = e.Jump({0x0F, 0x83});  // jae: not normal, or zero
+      checks.push_back({word, x, jump, e.position()});
+    }
     depth = x + 1;
   }
   e.Bytes({0x48, 0x83, 0xC4, 0x08, 0x41, 0x5C, 0x5B, 0xC3});  // add rsp, 8; pop r12; pop rbx; ret
+  for (const ValueCheck& check : checks) EmitValueCheckTail(e, check, suspectOffset);
   if (e.overflowed() || depth != 1) return;
+  native.checksValues = checksValues;
   native.entry = native.executable;
 }
 

@@ -69,7 +69,7 @@ struct Expression {
   bool RunGuarded(double* values);
   bool RunProgram();
   void BuildFastProgram();
-  bool RunFast(bool inputsOrdered);
+  bool RunFast(bool inputsPlain);
   bool ExecuteBuiltin(CodeWord operation, double* stack, int* depth);
   void ComposeEvalError();
 
