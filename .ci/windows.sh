@@ -4,6 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 need=()
+command -v clang >/dev/null && command -v ld.lld >/dev/null || need+=(clang lld)
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64)
 command -v wineboot >/dev/null || need+=(wine wine64)
 [ -d /usr/src/googletest ] || need+=(googletest)
