@@ -122,16 +122,18 @@ def MicroSection(medians, repetitions):
     lines += [
         "",
         "Where it goes, as the evaluator stands at this commit (evaluator/guard.cpp, "
-        "platform/float_unit.h, evaluator/fast_program.cpp): the export checks the handle's magic "
-        "word; `Evaluate` takes the busy gate with one compare-and-swap and releases it with a "
-        "store; it clears the four error fields; `RunGuarded` tests the value pointer, copies "
-        "each host value into the pool while testing it for NaN, then saves the SSE and x87 "
-        "control words (and rewrites them only when they differ from the defaults); `RunFast` "
-        "calls the generated machine code through a pointer and reads the SSE flags once; the "
-        "guard restores the SSE register on the way out (a write each call) and the result is "
-        "copied back to the host. Compare the primitives above with the fixed cost: the atomic "
-        "read-modify-write and the control-register reads account for most of it; the "
-        "arithmetic of `Y = X` itself is nothing.",
+        "platform/float_unit.h, evaluator/fast_program.cpp, evaluator/native_x64.cpp): the export "
+        "checks the handle's magic word; `Evaluate` takes the busy gate with one compare-and-swap "
+        "and releases it with a store; it clears the four error fields; `RunGuarded` tests the "
+        "value pointer, copies each host value into the pool while testing that it is a normal "
+        "number or zero, then saves the SSE and x87 control words (and rewrites them only when "
+        "they differ from the defaults); `RunFast` calls the generated machine code through a "
+        "pointer; code that calls no library routine tests its results' values itself, other "
+        "code is followed by one read of the sticky flags; on the way out the guard writes the "
+        "SSE register and clears the x87 flags, and the result is copied back to the host. "
+        "Compare the primitives above with the fixed cost: the control-register reads, which "
+        "wait for the arithmetic in flight, and the atomic read-modify-write account for most of "
+        "it; the arithmetic of `Y = X` itself is nothing.",
         "",
     ]
     return lines
