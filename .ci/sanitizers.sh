@@ -36,7 +36,7 @@ if [ "${SKIP_VALGRIND:-0}" != 1 ]; then
     'Errors.NoErrorsAfterSuccessAndBadAddressAfterNull'
     'Faults/Evaluation.*'
     'FloatFlags.HostFlushToZeroIsResetForAndAfterTheRun'
-    'Forms.AgreeOnEveryResultFaultAndRecord'
+    'Equations/Forms.*'
     'HostCall.ExceptionReachesTheHostAndLeavesNothingBehind'
     'HostCall.FailuresPassThroughAndHostCallsRecordNothing'
     'Names/ToolTest.PrintsAndExitsAsExpected/5'
