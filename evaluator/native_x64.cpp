@@ -7,8 +7,8 @@
 //
 // A program whose operations are all written inline tests its results' values itself: every
 // result that is not a normal double or zero, and every product or quotient of nonzero operands
-// that came out zero, marks the run suspect. On inputs and literals that are normal, zero or
-// infinite that finds every fault the interpreter would stop at, so the flags need not be read,
+// that came out zero, marks the run suspect. On inputs and literals that are all normal or zero
+// that finds every fault the interpreter would stop at, so the flags need not be read,
 // and reading them costs more than such a program (it waits for the arithmetic in flight).
 //
 // Programs that call library routines instead subtract every result from itself into a scratch
@@ -286,8 +286,9 @@ bool AllOperationsCheckTheirValues(const Expression& expression) {
     const CodeWord word = expression.code[i];
     if (!IsOperand(word) && !ChecksItsValues(word)) return false;
   }
+  // Literals too must be normal or zero: a long mantissa can write a denormal or an infinity.
   for (int slot = expression.variableCount; slot < expression.poolCount; ++slot)
-    if (math::IsSubnormalBits(expression.pool[slot])) return false;
+    if (!math::IsNormalOrZeroBits(expression.pool[slot])) return false;
   return true;
 }
 

@@ -82,10 +82,23 @@ class EquationMaker {
   }
 
   std::string Leaf() {
-    // Literals reach 1e-250 to 1e250; arithmetic equations get more of those that underflow.
-    static const char* const LEAVES[] = {"A",   "B",     "C",      "0",      "1",      "2.5",
-                                         "0.5", "1e250", "1e-250", "1e-200", "3e-160", "1e200"};
-    return arithmetic_ ? PickOf(LEAVES) : PickOf(LEAVES, 9);
+    // Written exponents stop short of 299, but a long mantissa still writes a denormal or an
+    // infinity. Arithmetic equations get more of the literals that underflow.
+    static const char* const LEAVES[] = {"A",
+                                         "B",
+                                         "C",
+                                         "0",
+                                         "1",
+                                         "2.5",
+                                         "0.5",
+                                         "1e250",
+                                         "1e-250",
+                                         "0.00000000000000000001e-298",
+                                         "100000000000000000000e298",
+                                         "1e200",
+                                         "1e-200",
+                                         "3e-160"};
+    return arithmetic_ ? PickOf(LEAVES) : PickOf(LEAVES, 11);
   }
 
   std::string Term(int depth) {
