@@ -32,9 +32,10 @@ constexpr int MAGNITUDE_MASK_REGISTER = SIGN_MASK_REGISTER + 1;
 constexpr int MINUS_ONE_REGISTER = MAGNITUDE_MASK_REGISTER + 1;
 constexpr int DEGREES_TO_RADIANS_REGISTER = MINUS_ONE_REGISTER + 1;
 constexpr int RADIANS_TO_DEGREES_REGISTER = DEGREES_TO_RADIANS_REGISTER + 1;
-// Bit patterns for the value tests of machine code: twice the smallest normal double, and the
-// width of the normal range in the same doubled terms.
-constexpr uint64_t NORMAL_BASE = 0x0020000000000000ull;
+// Bit patterns for the value tests of machine code, doubled to drop the sign: the start and the
+// width of the range of results that pass. It starts just above the smallest normal double,
+// because a product can round up to that one from a tiny value, which counts as an underflow.
+constexpr uint64_t NORMAL_BASE = 0x0010000000000001ull << 1;
 constexpr uint64_t NORMAL_WIDTH = 0xFFE0000000000000ull - NORMAL_BASE;
 constexpr int NORMAL_BASE_REGISTER = RADIANS_TO_DEGREES_REGISTER + 1;
 constexpr int NORMAL_WIDTH_REGISTER = NORMAL_BASE_REGISTER + 1;

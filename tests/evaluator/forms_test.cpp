@@ -193,6 +193,37 @@ void Compare(Expression& expression, const std::string& equation,
   ++tally->registers;
 }
 
+// Results at the edges of the value tests, where random equations rarely land.
+struct EdgeCase {
+  const char* equation;
+  double a, b;
+};
+
+const double DBL_MIN_ = std::numeric_limits<double>::min();
+const EdgeCase EDGES[] = {
+    // Tiny before the final rounding, which brings it up to the smallest normal: underflow.
+    {"Y = A * B", 1.0 - 0x1p-53, DBL_MIN_},
+    {"Y = d2r(A) * B", 180 / 3.141592653589793, DBL_MIN_},
+    {"Y = A / B", DBL_MIN_, 1.0 + 0x1p-52},
+    {"Y = A * B", 1e-200, 1e-200},  // underflow to zero
+    {"Y = A * B - A * B", 1e-200, 0.0},
+    {"Y = -(A * B) / B", 1e300, 1e10},
+    {"Y = if(A, B, -(100000000000000000000e298))", 1.0, 2.0},
+    {"Y = sqrt(A - B)", 1.0, 1.0 + 0x1p-52},
+};
+
+TEST(FormsAtEdges, AgreeWhereTheValueTestsDecide) {
+  Tally tally;
+  for (const EdgeCase& edge : EDGES) {
+    char message[MESSAGE_SIZE];
+    Expression expression("A B C Y", message, MESSAGE_SIZE);
+    ASSERT_TRUE(expression.Compile(edge.equation)) << edge.equation;
+    const double inputs[VARIABLES + 1] = {edge.a, edge.b, 1.0, 0.0};
+    Compare(expression, edge.equation, inputs, &tally);
+  }
+  EXPECT_GT(tally.faults, 0);
+}
+
 class Forms : public ::testing::TestWithParam<bool> {};
 
 TEST_P(Forms, AgreeOnEveryResultFaultAndRecord) {
