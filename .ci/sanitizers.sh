@@ -37,6 +37,7 @@ if [ "${SKIP_VALGRIND:-0}" != 1 ]; then
     'Faults/Evaluation.*'
     'FloatFlags.HostFlushToZeroIsResetForAndAfterTheRun'
     'Equations/Forms.*'
+    'FormsAtEdges.*'
     'HostCall.ExceptionReachesTheHostAndLeavesNothingBehind'
     'HostCall.FailuresPassThroughAndHostCallsRecordNothing'
     'Names/ToolTest.PrintsAndExitsAsExpected/5'
