@@ -7,12 +7,10 @@
 #include <locale.h>
 #include <stdlib.h>
 
-#include <algorithm>
-#include <atomic>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 
+#include "platform/backend.h"
 #include "platform/platform.h"
 #include "resources/string_table.h"
 
@@ -37,15 +35,8 @@ Module module;
 // Runs when the library (or a program linking it statically) is loaded, before any export.
 __attribute__((constructor)) void RecordModule() { module = LocateModule(); }
 
-struct Handler {
-  ReportHandler function;
-  long userValue;
-};
-
-// The handler and its value change together; both live in one of two static slots so that a
-// report never reads a handler paired with another handler's value.
-Handler handlerSlots[2];
-std::atomic<int> handlerSlot{-1};
+// Made once at load, so that reading a number never allocates.
+const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
 
 }  // namespace
 
@@ -70,28 +61,10 @@ int LoadString(unsigned id, char* buffer, int size) {
   return taken;
 }
 
-void DeliverReport(const char* text) {
-  const int slot = handlerSlot.load(std::memory_order_acquire);
-  if (slot >= 0) {
-    const Handler handler = handlerSlots[slot];
-    handler.function(text, handler.userValue);
-    return;
-  }
-  std::fprintf(stderr, "%s\n", text);
-}
-
-ReportHandler SetReportHandler(ReportHandler handler, long userValue) {
-  const int old = handlerSlot.load(std::memory_order_acquire);
-  const ReportHandler previous = old >= 0 ? handlerSlots[old].function : nullptr;
-  if (handler == nullptr) {
-    handlerSlot.store(-1, std::memory_order_release);
-  } else {
-    const int next = old == 0 ? 1 : 0;
-    handlerSlots[next] = {handler, userValue};
-    handlerSlot.store(next, std::memory_order_release);
-  }
-  return previous;
-}
+namespace backend {
+void ShowReport(const char* text) { std::fprintf(stderr, "%s\n", text); }
+double ReadDecimalInCLocale(const char* text) { return strtod_l(text, nullptr, cLocale); }
+}  // namespace backend
 
 uint32_t TickCount() {
   timespec now{};
@@ -104,26 +77,6 @@ uint32_t TickCount() {
 bool IsBadStringPointer(const char* text, size_t /*limit*/) { return text == nullptr; }
 bool IsBadReadPointer(const void* pointer, size_t size) { return size != 0 && pointer == nullptr; }
 bool IsBadWritePointer(void* pointer, size_t size) { return size != 0 && pointer == nullptr; }
-
-}  // namespace kalo::platform
-
-namespace kalo::platform {
-namespace {
-// Made once at load, so that reading a number never allocates.
-const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
-}  // namespace
-
-double ReadDecimal(const char* begin, const char* end) {
-  double value = 0.0;
-  const std::from_chars_result read = std::from_chars(begin, end, value);
-  if (read.ec != std::errc::result_out_of_range) return value;
-  // Out of range: let strtod produce infinity or the correctly rounded subnormal.
-  char copy[512];
-  const size_t length = std::min(static_cast<size_t>(end - begin), sizeof copy - 1);
-  std::memcpy(copy, begin, length);
-  copy[length] = '\0';
-  return strtod_l(copy, nullptr, cLocale);
-}
 
 }  // namespace kalo::platform
 

@@ -9,12 +9,10 @@
 #include <locale.h>
 #include <stdlib.h>
 
-#include <algorithm>
-#include <atomic>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 
+#include "platform/backend.h"
 #include "platform/host_call.h"
 #include "platform/platform.h"
 
@@ -40,15 +38,8 @@ HINSTANCE Module() {
   return moduleHandle != nullptr ? moduleHandle : reinterpret_cast<HINSTANCE>(&__ImageBase);
 }
 
-struct Handler {
-  ReportHandler function;
-  long userValue;
-};
-
-// The handler and its value change together; both live in one of two static slots so that a
-// report never reads a handler paired with another handler's value.
-Handler handlerSlots[2];
-std::atomic<int> handlerSlot{-1};
+// Made once at load, so that reading a number never creates a locale.
+const _locale_t cLocale = _create_locale(LC_NUMERIC, "C");
 
 }  // namespace
 
@@ -71,28 +62,10 @@ int LoadString(unsigned id, char* buffer, int size) {
   return LoadStringA(Module(), id, buffer, size);
 }
 
-void DeliverReport(const char* text) {
-  const int slot = handlerSlot.load(std::memory_order_acquire);
-  if (slot >= 0) {
-    const Handler handler = handlerSlots[slot];
-    handler.function(text, handler.userValue);
-    return;
-  }
-  MessageBoxA(nullptr, text, "Error", MB_OK);
-}
-
-ReportHandler SetReportHandler(ReportHandler handler, long userValue) {
-  const int old = handlerSlot.load(std::memory_order_acquire);
-  const ReportHandler previous = old >= 0 ? handlerSlots[old].function : nullptr;
-  if (handler == nullptr) {
-    handlerSlot.store(-1, std::memory_order_release);
-  } else {
-    const int next = old == 0 ? 1 : 0;
-    handlerSlots[next] = {handler, userValue};
-    handlerSlot.store(next, std::memory_order_release);
-  }
-  return previous;
-}
+namespace backend {
+void ShowReport(const char* text) { MessageBoxA(nullptr, text, "Error", MB_OK); }
+double ReadDecimalInCLocale(const char* text) { return _strtod_l(text, nullptr, cLocale); }
+}  // namespace backend
 
 uint32_t TickCount() { return GetTickCount(); }
 
@@ -126,23 +99,6 @@ bool MapCodeRegion(size_t size, void** writable, void** executable) {
   if (rw != nullptr) UnmapViewOfFile(rw);
   if (rx != nullptr) UnmapViewOfFile(rx);
   return false;
-}
-
-namespace {
-// Made once at load, so that reading a number never creates a locale.
-const _locale_t cLocale = _create_locale(LC_NUMERIC, "C");
-}  // namespace
-
-double ReadDecimal(const char* begin, const char* end) {
-  double value = 0.0;
-  const std::from_chars_result read = std::from_chars(begin, end, value);
-  if (read.ec != std::errc::result_out_of_range) return value;
-  // Out of range: let the C run-time produce infinity or the correctly rounded subnormal.
-  char copy[512];
-  const size_t length = std::min(static_cast<size_t>(end - begin), sizeof copy - 1);
-  std::memcpy(copy, begin, length);
-  copy[length] = '\0';
-  return _strtod_l(copy, nullptr, cLocale);
 }
 
 // --- Floating-point traps raised by host code ---------------------------------------------
