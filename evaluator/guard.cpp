@@ -114,12 +114,12 @@ bool Expression::RunGuarded(double* values) {
     errorCode = ERROR_BAD_ADDRESS;
     return false;
   }
+  if (!KALO_CHECK(variableCount <= poolCount, CHECK_FILE_PARSE)) {
+    errorCode = ERROR_INTERNAL;
+    return false;
+  }
   bool plain = true;
   for (int i = 0; i < variableCount; ++i) {
-    if (!KALO_CHECK(i < poolCount, CHECK_FILE_PARSE)) {
-      errorCode = ERROR_INTERNAL;
-      return false;
-    }
     pool[i] = values[i];
     // On the bits: a host that unmasked the invalid or denormal trap must not be stopped here,
     // before the run has reset its unit.
