@@ -248,28 +248,6 @@ bool EmitInline(Emitter& e, CodeWord operation, int x) {
   }
 }
 
-bool ChecksItsValues(CodeWord operation) {
-  switch (operation) {
-    case OP_NEG:
-    case OP_ADD:
-    case OP_SUB:
-    case OP_MUL:
-    case OP_DIV:
-    case OP_LT:
-    case OP_LE:
-    case OP_GT:
-    case OP_GE:
-    case OP_FABS:
-    case OP_SQRT:
-    case OP_D2R:
-    case OP_R2D:
-    case OP_MAX:
-    case OP_MIN:
-    case OP_IF: return true;
-    default: return false;
-  }
-}
-
 // Operations whose result may leave the normal range although their operands are in it.
 // Comparisons, max, min, if, negation and magnitude only pass on or make normal values.
 bool MayLeaveTheNormalRange(CodeWord operation) {
@@ -281,17 +259,13 @@ bool MayLeaveTheNormalRange(CodeWord operation) {
 // exact, and so is a square root.
 bool MayUnderflowToZero(CodeWord operation) { return operation == OP_MUL || operation == OP_DIV; }
 
-bool AllOperationsCheckTheirValues(const Expression& expression) {
-  for (int i = 0; i < expression.codeCount; ++i) {
-    const CodeWord word = expression.code[i];
-    if (!IsOperand(word) && !ChecksItsValues(word)) return false;
-  }
-  // Literals too must be normal or zero: a long mantissa can write a denormal or an infinity.
+// Literals too must be normal or zero for the value tests: a long mantissa can write a denormal
+// or an infinity.
+bool LiteralsArePlain(const Expression& expression) {
   for (int slot = expression.variableCount; slot < expression.poolCount; ++slot)
     if (!math::IsNormalOrZeroBits(expression.pool[slot])) return false;
   return true;
 }
-
 // A result that failed the quick range test: xmm<x> holds it, xmm<x + 1> the second operand and
 // rdx the first one for the operations that may underflow to zero.
 struct ValueCheck {
@@ -361,17 +335,16 @@ void ReleaseNativeCode(NativeCode* code) {
   *code = NativeCode{};
 }
 
-void CompileNativeCode(Expression& expression) {
-  NativeCode& native = expression.fast.native;
-  native.entry = nullptr;
-  native.checksValues = false;
-  if (native.writable == nullptr) return;
-  const bool checksValues = AllOperationsCheckTheirValues(expression);
+namespace {
+
+// Writes the program into the slot; false when it does not fit, or when `testValues` is asked
+// for and an operation is not written inline (a call leaves only the flags to tell).
+bool EmitProgram(const Expression& expression, uint8_t* slot, bool testValues) {
   const int32_t suspectOffset =
       static_cast<int32_t>(reinterpret_cast<const uint8_t*>(&expression.fast.suspect) -
                            reinterpret_cast<const uint8_t*>(&expression));
   std::vector<ValueCheck> checks;
-  Emitter e(native.writable);
+  Emitter e(slot);
   e.Bytes({0x53, 0x41, 0x54, 0x48, 0x83, 0xEC, 0x08});  // push rbx; push r12; sub rsp, 8
   e.Bytes({0x48, 0x89, 0xFB, 0x49, 0x89, 0xF4});        // mov rbx, rdi; mov r12, rsi
   int depth = 0;
@@ -379,7 +352,7 @@ void CompileNativeCode(Expression& expression) {
   for (int i = 0; i < expression.codeCount; ++i) {
     const CodeWord word = expression.code[i];
     if (IsOperand(word)) {
-      if (depth == MAX_NATIVE_DEPTH) return;
+      if (depth == MAX_NATIVE_DEPTH) return false;
       e.Load(depth++, OperandSlot(word));
       continue;
     }
@@ -391,9 +364,12 @@ void CompileNativeCode(Expression& expression) {
       if (depth < 2) e.Load(SCRATCH, ZERO_REGISTER);
       e.Store(RECORD_NEXT_REGISTER, depth >= 2 ? depth - 2 : SCRATCH);
     }
-    if (checksValues && MayUnderflowToZero(word)) e.MoveToGeneral(2, x);  // rdx: first operand
-    if (!EmitInline(e, word, x)) EmitCall(e, word, x, count);
-    if (!checksValues) {
+    if (testValues && MayUnderflowToZero(word)) e.MoveToGeneral(2, x);  // rdx: first operand
+    if (!EmitInline(e, word, x)) {
+      if (testValues) return false;
+      EmitCall(e, word, x, count);
+    }
+    if (!testValues) {
       e.Move(CHECK, x);
       e.SseRegister(0xF2, SUBSD, CHECK, x);
     } else if (MayLeaveTheNormalRange(word)) {
@@ -405,9 +381,20 @@ void CompileNativeCode(Expression& expression) {
   }
   e.Bytes({0x48, 0x83, 0xC4, 0x08, 0x41, 0x5C, 0x5B, 0xC3});  // add rsp, 8; pop r12; pop rbx; ret
   for (const ValueCheck& check : checks) EmitValueCheckTail(e, check, suspectOffset);
-  if (e.overflowed() || depth != 1) return;
-  native.checksValues = checksValues;
-  native.entry = native.executable;
+  return !e.overflowed() && depth == 1;
+}
+
+}  // namespace
+
+void CompileNativeCode(Expression& expression) {
+  NativeCode& native = expression.fast.native;
+  native.entry = nullptr;
+  native.checksValues = false;
+  if (native.writable == nullptr) return;
+  native.checksValues =
+      LiteralsArePlain(expression) && EmitProgram(expression, native.writable, true);
+  if (native.checksValues || EmitProgram(expression, native.writable, false))
+    native.entry = native.executable;
 }
 
 }  // namespace kalo
