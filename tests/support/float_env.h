@@ -23,8 +23,8 @@ inline void WriteX87Control(uint16_t value) { __asm__ __volatile__("fldcw %0" : 
 // Sets the mask bits of `excepts` in both units to `masked`; returns the traps enabled before.
 inline int SetMasks(int excepts, bool masked) {
   excepts &= FE_ALL_EXCEPT;
-  const int before = ~ReadX87Control() & FE_ALL_EXCEPT;
   const uint16_t x87 = ReadX87Control();
+  const int before = ~x87 & FE_ALL_EXCEPT;
   WriteX87Control(static_cast<uint16_t>(masked ? x87 | excepts : x87 & ~excepts));
   const unsigned sse = _mm_getcsr();
   const unsigned bits = static_cast<unsigned>(excepts) << 7;
