@@ -64,13 +64,18 @@ struct BusyScope {
 // Restores the host's floating-point state on every way out of a run.
 class FloatScope {
  public:
-  FloatScope() : saved_(platform::EnterFloatGuard()) {}
-  ~FloatScope() { platform::LeaveFloatGuard(saved_); }
+  explicit FloatScope(bool x87InRun)
+      : saved_(platform::EnterFloatGuard(x87InRun)), x87InRun_(x87InRun) {}
+  ~FloatScope() { platform::LeaveFloatGuard(saved_, x87InRun_); }
   FloatScope(const FloatScope&) = delete;
   FloatScope& operator=(const FloatScope&) = delete;
 
+  // The run goes on to code that may use the x87 unit.
+  void NoteX87InRun() { x87InRun_ = true; }
+
  private:
   platform::FloatState saved_;
+  bool x87InRun_;
 };
 
 // printf's "%G", but with a "." whatever the locale: six significant digits, upper case.
@@ -125,8 +130,9 @@ bool Expression::RunGuarded(double* values) {
     // before the run has reset its unit.
     plain &= math::IsNormalOrZeroBits(values[i]);
   }
-  const FloatScope floatScope;
+  FloatScope floatScope(!fast.usable || fast.callsLibrary);
   if (fast.usable && RunFast(plain)) return true;
+  floatScope.NoteX87InRun();
   RunProgram();
   return errorCode == ERROR_NONE;
 }

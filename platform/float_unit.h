@@ -74,23 +74,26 @@ inline void ClearX87FlagsIfSet() {
   if ((x86::ReadX87Status() & x86::X87_FLAGS) != 0) x86::ClearX87Status();
 }
 
-// The x87 flags are left as found: a flag the host left there can only make the run look
-// faulty, and then the exact run, which clears both units first, finds that nothing is wrong.
-inline FloatState EnterFloatGuard() {
+// The host finds both units' flags clear afterwards, x87 flags it raised itself included. They
+// are cleared once: after a run that may execute x87 instructions (`x87InRun`: the maths
+// library, host code), before one that cannot, where reading them costs less because it does
+// not wait for the run's arithmetic. A flag the host left for a run that may use the x87 unit
+// can only make the run look faulty, and the exact run, which clears both units first, then
+// finds that nothing is wrong.
+inline FloatState EnterFloatGuard(bool x87InRun) {
   FloatState saved{x86::ReadSse(), x86::ReadX87Control()};
   // An inexact flag left by the host is harmless during the run: nobody reads it, and the
   // unit is written on the way out anyway.
   if ((saved.sse & ~x86::SSE_INEXACT_FLAG) != x86::SSE_DEFAULT) x86::WriteSse(x86::SSE_DEFAULT);
   if (saved.x87 != x86::X87_DEFAULT) x86::WriteX87Control(x86::X87_DEFAULT);
+  if (!x87InRun) ClearX87FlagsIfSet();
   return saved;
 }
 
-// The host finds both units' flags clear afterwards, x87 flags it raised itself before the run
-// included, so they are cleared whatever the run executed.
-inline void LeaveFloatGuard(const FloatState& saved) {
+inline void LeaveFloatGuard(const FloatState& saved, bool x87InRun) {
   x86::WriteSse((x86::SSE_DEFAULT & ~x86::SSE_GUARDED_MASKS) |
                 (saved.sse & x86::SSE_GUARDED_MASKS));
-  ClearX87FlagsIfSet();
+  if (x87InRun) ClearX87FlagsIfSet();
   const uint16_t x87 = static_cast<uint16_t>((x86::X87_DEFAULT & ~x86::X87_GUARDED_MASKS) |
                                              (saved.x87 & x86::X87_GUARDED_MASKS));
   if (x87 != x86::X87_DEFAULT) x86::WriteX87Control(x87);
@@ -109,13 +112,13 @@ inline unsigned ReadFloatFaults() { return x86::ToFaults(x86::ReadSse() | x86::R
 
 #else  // Portable fallback: <fenv.h> has no denormal-operand flag, so that fault goes unseen.
 
-inline FloatState EnterFloatGuard() {
+inline FloatState EnterFloatGuard(bool /*x87InRun*/) {
   FloatState saved{static_cast<uint32_t>(fegetexcept()), 0};
   fesetenv(FE_DFL_ENV);
   return saved;
 }
 
-inline void LeaveFloatGuard(const FloatState& saved) {
+inline void LeaveFloatGuard(const FloatState& saved, bool /*x87InRun*/) {
   fesetenv(FE_DFL_ENV);
   const int guarded = FE_DIVBYZERO | FE_OVERFLOW | FE_UNDERFLOW;
   feenableexcept(static_cast<int>(saved.sse) & guarded);
