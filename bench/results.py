@@ -129,8 +129,9 @@ def MicroSection(medians, repetitions):
         "number or zero, then saves the SSE and x87 control words (and rewrites them only when "
         "they differ from the defaults); `RunFast` calls the generated machine code through a "
         "pointer; code that calls no library routine tests its results' values itself, other "
-        "code is followed by one read of the sticky flags; on the way out the guard writes the "
-        "SSE register and clears the x87 flags, and the result is copied back to the host. "
+        "code is followed by one read of the sticky flags; the x87 flags are cleared once, before "
+        "a run that cannot use the x87 unit and after one that can; on the way out the guard "
+        "writes the SSE register, and the result is copied back to the host. "
         "Compare the primitives above with the fixed cost: the control-register reads, which "
         "wait for the arithmetic in flight, and the atomic read-modify-write account for most of "
         "it; the arithmetic of `Y = X` itself is nothing.",
