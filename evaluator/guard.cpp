@@ -96,20 +96,51 @@ const char* GetErrorText(int code) {
   return "Unknown error";
 }
 
-bool Expression::Evaluate(double* values) {
+bool Expression::EnterGate() {
   int32_t* idle = nullptr;
-  if (!activeErrorCode.compare_exchange_strong(idle, &errorCode, std::memory_order_acquire)) {
-    errorCode = ERROR_BUSY;
-    return false;
-  }
-  const BusyScope busy;
+  if (activeErrorCode.compare_exchange_strong(idle, &errorCode, std::memory_order_acquire))
+    return true;
+  errorCode = ERROR_BUSY;
+  return false;
+}
+
+void Expression::ResetRecord() {
   lastCodeWord = 0;
   errorCode = ERROR_NONE;
   topValue = 0.0;
   nextValue = 0.0;
+}
+
+bool Expression::Evaluate(double* values) {
+  if (!EnterGate()) return false;
+  const BusyScope busy;
+  ResetRecord();
   const bool succeeded = RunGuarded(values);
   if (succeeded) values[assignedVariable] = pool[assignedVariable];
   return succeeded;
+}
+
+// Row by row, exactly as that many calls of Evaluate would run, under one gate.
+long Expression::EvaluateColumns(double* const* columns, long rowCount) {
+  if (rowCount <= 0) return 0;
+  if (!EnterGate()) return 0;
+  const BusyScope busy;
+  ResetRecord();
+  bool present = KALO_CHECK(columns != nullptr, CHECK_FILE_PARSE);
+  for (int i = 0; present && i < variableCount; ++i)
+    present = KALO_CHECK(columns[i] != nullptr, CHECK_FILE_PARSE);
+  if (!present) {
+    errorCode = ERROR_BAD_ADDRESS;
+    return 0;
+  }
+  double values[MAX_VARIABLES];
+  for (long row = 0; row < rowCount; ++row) {
+    for (int i = 0; i < variableCount; ++i) values[i] = columns[i][row];
+    ResetRecord();
+    if (!RunGuarded(values)) return row;
+    columns[assignedVariable][row] = pool[assignedVariable];
+  }
+  return rowCount;
 }
 
 bool Expression::RunGuarded(double* values) {

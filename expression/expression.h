@@ -66,6 +66,9 @@ struct Expression {
 
   // --- Evaluation (evaluator/interpreter.cpp, evaluator/guard.cpp) ---
   bool Evaluate(double* values);
+  long EvaluateColumns(double* const* columns, long rowCount);
+  bool EnterGate();
+  void ResetRecord();
   bool RunGuarded(double* values);
   bool RunProgram();
   void BuildFastProgram();

@@ -62,6 +62,14 @@ KALO_API void KaloDestroyExpression(void* handle);
  * the result into the element of the assigned variable. Returns 1, or 0 on failure. */
 KALO_API int KaloEvalExpression(void* handle, double* values);
 
+/* Evaluates the expression for rowCount rows. columns[i] points at rowCount values of the
+ * expression's i-th variable, in declaration order; the assigned variable's column receives the
+ * results. Returns the number of rows evaluated: rowCount, or the index of the first row that
+ * failed, which KaloGetEvalError then describes exactly as after KaloEvalExpression on that row.
+ * That row's result and every later row are left untouched. A null `columns` or column with
+ * rowCount > 0 gives 0 and code 104; rowCount <= 0 gives 0 and changes nothing. */
+KALO_API long KaloEvalExpressionColumns(void* handle, double* const* columns, long rowCount);
+
 /* Returns the code of the last evaluation (0 when it succeeded) and, when `text` is not null,
  * its text, such as "MATH ERROR:  Divide(1,0)\r\nDivide by 0 error". */
 KALO_API int KaloGetEvalError(void* handle, char* text, struct _exception* unused);

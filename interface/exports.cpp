@@ -67,6 +67,12 @@ KALO_API int KaloEvalExpression(void* handle, double* values) {
   return expression->Evaluate(values) ? 1 : 0;
 }
 
+KALO_API long KaloEvalExpressionColumns(void* handle, double* const* columns, long rowCount) {
+  Expression* expression = ExpressionFromHandle(handle);
+  if (expression == nullptr) return 0;
+  return expression->EvaluateColumns(columns, rowCount);
+}
+
 KALO_API int KaloGetEvalError(void* handle, char* text, struct _exception* /*unused*/) {
   Expression* expression = ExpressionFromHandle(handle);
   if (expression == nullptr) return 0;

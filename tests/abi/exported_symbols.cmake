@@ -37,7 +37,8 @@ endif()
 if(foreign)
   message(FATAL_ERROR "exported beyond the Kalo* functions: ${foreign}")
 endif()
-foreach(export KaloParseExpression KaloDestroyExpression KaloEvalExpression KaloGetEvalError
+foreach(export KaloParseExpression KaloDestroyExpression KaloEvalExpression KaloEvalExpressionColumns
+               KaloGetEvalError
                KaloSetAngularUnits KaloRegisterFunction KaloEnumFunctions
                KaloSetInternalErrorHandler)
   if(NOT export IN_LIST names)
