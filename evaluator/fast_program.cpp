@@ -2,21 +2,13 @@
 
 #include <cstring>
 
+#include "evaluator/evaluator.h"
 #include "evaluator/math.h"
-#include "expression/expression.h"
+#include "evaluator/random.h"
 #include "platform/platform.h"
 
 namespace kalo {
 namespace {
-
-constexpr unsigned ENDING_FAULTS = platform::FAULT_DENORMAL | platform::FAULT_DIVIDE_BY_ZERO |
-                                   platform::FAULT_OVERFLOW | platform::FAULT_UNDERFLOW;
-
-// Operations computed inline with SSE instructions; every other one calls the maths library.
-bool IsInline(CodeWord op) {
-  return op <= OP_LAST_OPERATOR || op == OP_FABS || op == OP_SQRT || op == OP_D2R || op == OP_R2D ||
-         op == OP_MAX || op == OP_MIN || op == OP_IF;
-}
 
 uint16_t TemporaryAt(int position) { return static_cast<uint16_t>(POOL_REGISTERS + position); }
 
@@ -35,24 +27,26 @@ void InitializeRegisters(double* registers) {
   SetBits(&registers[NORMAL_WIDTH_REGISTER], NORMAL_WIDTH);
 }
 
+namespace {
+
 // Follows the stack the code would build, register by register, instead of value by value.
-void Expression::BuildFastProgram() {
+void BuildFastProgram(const Program& program, FastProgram& fast) {
   fast.usable = false;
   fast.callsLibrary = false;
   fast.count = 0;
   uint16_t stack[STACK_SIZE];
   int depth = 0;
-  for (int i = 0; i < codeCount; ++i) {
-    const CodeWord word = code[i];
+  for (int i = 0; i < program.codeCount; ++i) {
+    const CodeWord word = program.code[i];
     if (IsOperand(word)) {
       if (depth == STACK_SIZE) return;
       stack[depth++] = static_cast<uint16_t>(OperandSlot(word));
       continue;
     }
-    if (IsUserCall(word) || word == OP_RANDU || word == OP_RANDN || !IsOperation(word)) return;
+    if (!IsOperation(word) || ComputationOf(word) == BY_RANDOM_DRAWS) return;
     const int count = OperandCount(word);
     if (depth < count) return;
-    fast.callsLibrary |= !IsInline(word);
+    fast.callsLibrary |= ComputationOf(word) == BY_LIBRARY;
     FastOperation& op = fast.operations[fast.count++];
     const uint16_t* operands = stack + depth - count;
     op.operation = static_cast<uint16_t>(word);
@@ -75,13 +69,29 @@ void Expression::BuildFastProgram() {
   }
   fast.result = stack[0];
   fast.usable = true;
-  CompileNativeCode(*this);
 }
 
-// True when the run succeeded exactly as the interpreter would have; false when the interpreter
-// must run the program to find out what went wrong. Writes nothing but temporaries until then.
-bool Expression::RunFast(bool inputsPlain) {
-  double* const registers = pool;
+}  // namespace
+
+Evaluator::Evaluator() {
+  InitializeRegisters(registers);
+  ReserveNativeCode(&fast.native);
+}
+
+Evaluator::~Evaluator() { ReleaseNativeCode(&fast.native); }
+
+void PrepareEvaluation(const Program& program, Evaluator* evaluator) {
+  for (int slot = program.variableCount; slot < program.poolCount; ++slot)
+    evaluator->registers[slot] = program.pool[slot];
+  BuildFastProgram(program, evaluator->fast);
+  if (evaluator->fast.usable) CompileNativeCode(program, *evaluator);
+  SeedRandom(platform::TickCount());
+}
+
+// Writes nothing but temporaries until the run is known to be clean.
+bool RunFast(const Program& program, Evaluator& evaluator, EvalRecord* record, bool inputsPlain) {
+  FastProgram& fast = evaluator.fast;
+  double* const registers = evaluator.registers;
   bool suspect = false;
   double result;
   const double* top = &registers[fast.lastTop];
@@ -91,7 +101,8 @@ bool Expression::RunFast(bool inputsPlain) {
     // Machine code runs only on inputs that are neither NaN nor denormal: a NaN passes through
     // arithmetic without raising a flag, and code that tests its values does not test its inputs.
     fast.suspect = false;
-    result = reinterpret_cast<NativeEntry>(const_cast<void*>(fast.native.entry))(registers, this);
+    result =
+        reinterpret_cast<NativeEntry>(const_cast<void*>(fast.native.entry))(registers, &evaluator);
     suspect = fast.suspect;
     // Machine code that tests no result's value shows a NaN only by the invalid flag it raised;
     // machine code that tests them all needs no flag at all.
@@ -100,7 +111,7 @@ bool Expression::RunFast(bool inputsPlain) {
     top = &registers[RECORD_TOP_REGISTER];
     next = &registers[RECORD_NEXT_REGISTER];
   } else {
-    const KAL_ANGULAR_UNITS units = angularUnits;
+    const KAL_ANGULAR_UNITS units = evaluator.angularUnits;
     const FastOperation* const end = fast.operations + fast.count;
     for (const FastOperation* op = fast.operations; op != end; ++op) {
       const double value = math::Apply(op->operation, registers[op->x], registers[op->y],
@@ -116,12 +127,12 @@ bool Expression::RunFast(bool inputsPlain) {
           ? 0u
           : (fast.callsLibrary ? platform::ReadFloatFaults() : platform::ReadSseFaults()) & watched;
   if (suspect || faults != 0 || !math::IsNormalOrZeroBits(result)) return false;
-  lastCodeWord = code[codeCount - 1];
+  record->lastCodeWord = program.code[program.codeCount - 1];
   if (fast.count > 0) {
-    topValue = *top;
-    nextValue = *next;
+    record->topValue = *top;
+    record->nextValue = *next;
   }
-  pool[assignedVariable] = result;
+  registers[program.assignedVariable] = result;
   return true;
 }
 

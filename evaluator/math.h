@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "evaluator/opcodes.h"
 #include "evaluator/random.h"
+#include "expression/operations.h"
 #include "include/kalo.h"
 #include "platform/bessel.h"
 

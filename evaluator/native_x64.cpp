@@ -2,7 +2,7 @@
 //
 // The evaluation stack becomes the SSE registers: stack position p lives in xmm<p>, so the
 // program's value ends in xmm0, where a double is returned. xmm14 and xmm15 are scratch. rbx
-// holds the register file and r12 the Expression, both preserved across library calls, which
+// holds the register file and r12 the Evaluator, both preserved across library calls, which
 // take their operands in xmm0..xmm2 after the positions below them are saved to memory.
 //
 // A program whose operations are all written inline tests its results' values itself: every
@@ -19,9 +19,9 @@
 #include <mutex>
 #include <vector>
 
+#include "evaluator/evaluator.h"
 #include "evaluator/math.h"
 #include "evaluator/native_code.h"
-#include "expression/expression.h"
 #include "platform/platform.h"
 
 namespace kalo {
@@ -34,7 +34,7 @@ constexpr int SCRATCH = 14;
 constexpr int CHECK = 15;
 
 // Code memory is mapped in regions of equal slots, and slots are recycled, so that an
-// Expression takes its slot without a system call in the common case.
+// Evaluator takes its slot without a system call in the common case.
 class CodeArena {
  public:
   bool Take(NativeCode* code) {
@@ -82,17 +82,17 @@ class CodeArena {
   std::vector<int> free_;
 };
 
-// Never destroyed: Expressions the host did not release may still hold slots at exit.
+// Never destroyed: handles the host did not release may still hold slots at exit.
 CodeArena& Arena() {
   static CodeArena* arena = new CodeArena;
   return *arena;
 }
 
 // Library routines and everything not written inline go through here.
-double CallApply(uint32_t operation, Expression* expression, double x, double y, double z) {
+double CallApply(uint32_t operation, Evaluator* evaluator, double x, double y, double z) {
   bool rangeFailed = false;
-  const double result = math::Apply(operation, x, y, z, expression->angularUnits, &rangeFailed);
-  if (rangeFailed) expression->fast.suspect = true;
+  const double result = math::Apply(operation, x, y, z, evaluator->angularUnits, &rangeFailed);
+  if (rangeFailed) evaluator->fast.suspect = true;
   return result;
 }
 
@@ -261,9 +261,9 @@ bool MayUnderflowToZero(CodeWord operation) { return operation == OP_MUL || oper
 
 // Literals too must be normal or zero for the value tests: a long mantissa can write a denormal
 // or an infinity.
-bool LiteralsArePlain(const Expression& expression) {
-  for (int slot = expression.variableCount; slot < expression.poolCount; ++slot)
-    if (!math::IsNormalOrZeroBits(expression.pool[slot])) return false;
+bool LiteralsArePlain(const Program& program) {
+  for (int slot = program.variableCount; slot < program.poolCount; ++slot)
+    if (!math::IsNormalOrZeroBits(program.pool[slot])) return false;
   return true;
 }
 // A result that failed the quick range test: xmm<x> holds it, xmm<x + 1> the second operand and
@@ -339,18 +339,19 @@ namespace {
 
 // Writes the program into the slot; false when it does not fit, or when `testValues` is asked
 // for and an operation is not written inline (a call leaves only the flags to tell).
-bool EmitProgram(const Expression& expression, uint8_t* slot, bool testValues) {
+bool EmitProgram(const Program& program, const Evaluator& evaluator, uint8_t* slot,
+                 bool testValues) {
   const int32_t suspectOffset =
-      static_cast<int32_t>(reinterpret_cast<const uint8_t*>(&expression.fast.suspect) -
-                           reinterpret_cast<const uint8_t*>(&expression));
+      static_cast<int32_t>(reinterpret_cast<const uint8_t*>(&evaluator.fast.suspect) -
+                           reinterpret_cast<const uint8_t*>(&evaluator));
   std::vector<ValueCheck> checks;
   Emitter e(slot);
   e.Bytes({0x53, 0x41, 0x54, 0x48, 0x83, 0xEC, 0x08});  // push rbx; push r12; sub rsp, 8
   e.Bytes({0x48, 0x89, 0xFB, 0x49, 0x89, 0xF4});        // mov rbx, rdi; mov r12, rsi
   int depth = 0;
   int operation = 0;
-  for (int i = 0; i < expression.codeCount; ++i) {
-    const CodeWord word = expression.code[i];
+  for (int i = 0; i < program.codeCount; ++i) {
+    const CodeWord word = program.code[i];
     if (IsOperand(word)) {
       if (depth == MAX_NATIVE_DEPTH) return false;
       e.Load(depth++, OperandSlot(word));
@@ -358,16 +359,18 @@ bool EmitProgram(const Expression& expression, uint8_t* slot, bool testValues) {
     }
     const int count = OperandCount(word);
     const int x = depth - count;
-    if (++operation == expression.fast.count) {
+    if (++operation == evaluator.fast.count) {
       // The last operation's operands are what an error text would show.
       e.Store(RECORD_TOP_REGISTER, depth - 1);
       if (depth < 2) e.Load(SCRATCH, ZERO_REGISTER);
       e.Store(RECORD_NEXT_REGISTER, depth >= 2 ? depth - 2 : SCRATCH);
     }
     if (testValues && MayUnderflowToZero(word)) e.MoveToGeneral(2, x);  // rdx: first operand
-    if (!EmitInline(e, word, x)) {
+    if (ComputationOf(word) != BY_INSTRUCTIONS) {
       if (testValues) return false;
       EmitCall(e, word, x, count);
+    } else if (!EmitInline(e, word, x)) {
+      return false;  // the operation table promises instructions that EmitInline lacks
     }
     if (!testValues) {
       e.Move(CHECK, x);
@@ -386,14 +389,14 @@ bool EmitProgram(const Expression& expression, uint8_t* slot, bool testValues) {
 
 }  // namespace
 
-void CompileNativeCode(Expression& expression) {
-  NativeCode& native = expression.fast.native;
+void CompileNativeCode(const Program& program, Evaluator& evaluator) {
+  NativeCode& native = evaluator.fast.native;
   native.entry = nullptr;
   native.checksValues = false;
   if (native.writable == nullptr) return;
   native.checksValues =
-      LiteralsArePlain(expression) && EmitProgram(expression, native.writable, true);
-  if (native.checksValues || EmitProgram(expression, native.writable, false))
+      LiteralsArePlain(program) && EmitProgram(program, evaluator, native.writable, true);
+  if (native.checksValues || EmitProgram(program, evaluator, native.writable, false))
     native.entry = native.executable;
 }
 
