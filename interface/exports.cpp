@@ -35,6 +35,8 @@ Expression* CreateExpression(const char* variables, int* errorCode, char* errorT
     return expression;
   } catch (char* composed) {
     Report(errorCode, errorText, CREATION_FAILED, composed);
+  } catch (const std::bad_alloc&) {
+    Report(errorCode, errorText, CREATION_FAILED, OUT_OF_MEMORY);
   } catch (...) {
     kalo::ReportInternalError(kalo::CHECK_FILE_PARSE, __LINE__);
     Report(errorCode, errorText, CREATION_FAILED, "Internal error");
@@ -59,8 +61,8 @@ KALO_API void* KaloParseExpression(char const* equation, char const* variables, 
     compiled = expression->Compile(equation);
     if (!compiled) Report(errorCode, errorText, COMPILE_FAILED, expression->message);
   } catch (const std::bad_alloc&) {
-    // Compilation allocates only beside the program (code memory for machine code); a failure
-    // there is the creation's, as though the handle could not be had.
+    // The program has fixed room; only what is built beside it for evaluation may allocate, and
+    // a failure there is the creation's, as though the handle could not be had.
     Report(errorCode, errorText, CREATION_FAILED, OUT_OF_MEMORY);
   }
   if (compiled) return expression;
