@@ -26,6 +26,13 @@ __extension__ typedef __int128 Wide;
 // Mantissas stay below this, so that sums and products of a sweep's integers cannot overflow.
 constexpr Wide MANTISSA_LIMIT = static_cast<Wide>(1000000000000000000) * 1000000000000000000;
 
+constexpr Wide EXACT_INTEGER_LIMIT = Wide{1} << 53;
+// 10^0 to 10^22 are exact doubles.
+constexpr int EXACT_POWERS = 22;
+constexpr double POWERS_OF_TEN[EXACT_POWERS + 1] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 // A decimal text as mantissa * 10^exponent, exactly; false for texts beyond MANTISSA_LIMIT.
 struct Decimal {
   Wide mantissa = 0;
@@ -104,6 +111,14 @@ class Axis {
   double At(long long index) const {
     if (!exact) return binaryFrom + static_cast<double>(index) * binaryStep;
     Wide value = from.mantissa + static_cast<Wide>(index) * step.mantissa;
+    // Both factors exact, so one correctly rounded operation gives the double nearest the
+    // decimal; otherwise the decimal text is read.
+    if (value < EXACT_INTEGER_LIMIT && value > -EXACT_INTEGER_LIMIT &&
+        std::abs(from.exponent) <= EXACT_POWERS) {
+      double power = POWERS_OF_TEN[std::abs(from.exponent)];
+      auto exactValue = static_cast<double>(value);
+      return from.exponent < 0 ? exactValue / power : exactValue * power;
+    }
     char text[64];
     char* end = text + sizeof text;
     char* p = end;

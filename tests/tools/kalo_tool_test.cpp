@@ -102,6 +102,22 @@ const char USAGE[] = "\nusage: kalo ";
 const Case SINGLE_CASES[] = {
   {"Evaluates", {"Z = 2*sin(X) + Y/3", "X=0.5", "Y=6"}, "", 0, "Z = 2.958851077208406\n", ""},
   {"ShortestRoundTrip", {"Y = 0.1 + 0.2"}, "", 0, "Y = 0.30000000000000004\n", ""},
+  {"NoDigitsBeyondTheDouble", {"Y = X", "X=2.7890840981819507e20"}, "", 0, "Y = 278908409818195070000\n", ""},
+  {"ExponentFromTwentyOne", {"Y = X", "X=3.0168212434893705e21"}, "", 0, "Y = 3.0168212434893705e21\n", ""},
+  {"NegativeExponent", {"Y = -X", "X=1.5e-300"}, "", 0, "Y = -1.5e-300\n", ""},
+  {"DigitsRound", {"--digits", "6", "Z = 2*sin(X) + Y/3", "X=0.5", "Y=6"}, "", 0, "Z = 2.95885\n", ""},
+  {"DigitsDropZeros", {"--digits=3", "Y = X/4", "X=1"}, "", 0, "Y = 0.25\n", ""},
+  {"DigitsInExponent", {"--digits", "2", "Y = X", "X=-1.25e-9"}, "", 0, "Y = -1.3e-9\n", ""},
+  {"DigitsOutOfRange", {"--digits", "18", "Y = 1"}, "", 64, "", "--digits takes a whole number from 1 to 17"},
+  {"BareExpression", {"1+2"}, "", 0, "3\n", ""},
+  {"LaterEquationsSeeEarlier", {"A = X*2", "B = A+1", "A*B", "X=3"}, "", 0, "A = 6\nB = 7\n42\n", ""},
+  {"PiAndE", {"Y = pi*E"}, "", 0, "Y = 8.539734222673566\n", ""},
+  {"PiGivenAValue", {"Y = pi", "pi=3"}, "", 0, "Y = 3\n", ""},
+  {"HostFunctions", {"Y = abs(-2) + log(e) + log2(8) + round(2.5) + trunc(-1.7) + sign(-3) + hypot(3,4) + cbrt(27)"},
+   "", 0, "Y = 15\n", ""},
+  {"HostFunctionNaN", {"Y = log(X)", "X=-1"}, "", 2, "", "Overflow error"},
+  {"DeclaredWithoutValue", {"--vars", "X Y", "Y = X*2"}, "", 64, "", "X has no value"},
+  {"ReadBeforeAssigned", {"Y = X*2", "X = 3"}, "", 64, "", "X has no value"},
   {"ExponentForm", {"Y = X*10", "X=1e300"}, "", 0, "Y = 1e301\n", ""},
   {"PlainBetweenLimits", {"Y = X*10", "X=1e4"}, "", 0, "Y = 100000\n", ""},
   {"PlainSmall", {"Y = X/8", "X=1e-6"}, "", 0, "Y = 0.000000125\n", ""},
@@ -116,7 +132,7 @@ const Case SINGLE_CASES[] = {
   {"Grads", {"--grads", "Y = sin(X)", "X=100"}, "", 0, "Y = 1\n", ""},
   {"CompileError", {"Y = 2 + * 3"}, "", 1, "",
    "kalo: Expected variable or function name\nY = 2 + * ?  3\n"},
-  {"UndefinedName", {"Y = Q + 1"}, "", 1, "", "Variable or function not defined"},
+  {"UndefinedName", {"Y = Q + 1"}, "", 1, "", "Variable or function not defined\nY = Q + ?  1\n'Q' is neither a variable nor a function\n"},
   {"MathError", {"Y = 1/X", "X=0"}, "", 2, "", "kalo: MATH ERROR:  Divide(1,0)\nDivide by 0 error\n"},
   {"NotAmongVars", {"--vars", "X Z", "Z = X", "Y=1"}, "", 64, "", "Y is not among --vars"},
   {"ValueNotNumber", {"Y = X", "X=1.2.3"}, "", 64, "", "'1.2.3' in 'X=1.2.3' is not a number"},
@@ -128,9 +144,29 @@ const Case SINGLE_CASES[] = {
   {"OutputWithoutTable", {"-o", "x.csv", "Y = 1"}, "", 64, "", "-o writes tables"},
   {"BadOnError", {"--on-error", "ignore", "--csv", "in.csv", "Y = 1"}, "", 64, "", "stop, skip or empty"},
   {"TableAndSweep", {"--csv", "in.csv", "--sweep", "X=0:1:1", "Y = X"}, "", 64, "", "together"},
+  {"PlotWithoutSweep", {"--plot", "-", "Y = 1"}, "", 64, "", "--plot draws a sweep"},
+  {"LongDelimiter", {"-d", ";;", "--csv", "in.csv", "Y = 1"}, "", 64, "", "--delimiter takes one character"},
 };
 
 const Case TABLE_CASES[] = {
+  {"SeveralEquations", {"--csv", "in.csv", "P = Volts*Amps", "E = P*2"}, "Volts,Amps\n2,3\n", 0,
+   "Volts,Amps,P,E\n2,3,6,12\n", ""},
+  // A row that fails in the second equation must not make the first apply twice to later rows.
+  {"ResumesWithoutRepeating", {"--csv", "in.csv", "--on-error", "skip", "X = X*10", "Y = X/Z"},
+   "X,Z\n1,1\n2,0\n3,1\n", 0, "X,Z,Y\n10,1,10\n30,1,30\n", "line 3: MATH ERROR"},
+  {"MappedNames", {"--csv", "in.csv", "Y = Temp_C + a_b + _2019"}, "Temp C,a-b,2019\n1,2,3\n", 0,
+   "Temp C,a-b,2019,Y\n1,2,3,6\n", ""},
+  {"ResultReplacesMappedColumn", {"--csv", "in.csv", "Temp_C = 5"}, "Temp C,T\n1,2\n", 0, "Temp C,T\n5,2\n", ""},
+  {"MappedCollision", {"--csv", "in.csv", "Y = Temp_C"}, "Temp C,Temp-C\n1,2\n", 65, "",
+   "column 1 (Temp C) and column 2 (Temp-C) both read as Temp_C"},
+  {"Tabs", {"--tsv", "--csv", "in.csv", "C = A+B"}, "A\tB\n1\t2\n", 0, "A\tB\tC\n1\t2\t3\n", ""},
+  {"Semicolons", {"-d", ";", "--csv", "in.csv", "--on-error", "empty", "C = B/A"}, "A;B\n0;2\n", 0,
+   "A;B;C\n0;2;\n", "result left empty"},
+  {"NoHeader", {"--no-header", "--csv", "in.csv", "c3 = c1+c2"}, "1,2\n3,4\n", 0, "1,2,3\n3,4,7\n", ""},
+  {"ColumnNamedE", {"--csv", "in.csv", "Y = e*2"}, "e\n5\n", 0, "e,Y\n5,10\n", ""},
+  {"DigitsInTable", {"--digits", "3", "--csv", "in.csv", "Y = X/3"}, "X\n1\n", 0, "X,Y\n1,0.333\n", ""},
+  {"CellOutOfRange", {"--csv", "in.csv", "Y = X"}, "X\n1e999\n", 65, "X,Y\n", "line 2, column 1 (X): '1e999' is out of range"},
+  {"Folder", {"--csv", ".", "Y = X"}, "", 66, "", "cannot open .: it is a folder"},
   {"Appends", {"--csv", "in.csv", "Power = Volts*Amps"}, "Volts,Amps\n1,2\n3,4\n", 0,
    "Volts,Amps,Power\n1,2,2\n3,4,12\n", ""},
   {"ReplacesInPlace", {"--csv", "in.csv", "y = A+1"}, "A,Y,B\n1,old,\"q,x\"\n2,,z\n", 0,
@@ -187,6 +223,13 @@ const Case TABLE_CASES[] = {
 };
 
 const Case SWEEP_CASES[] = {
+  {"EndsWhereWritten", {"--sweep", "X=0:0.9:3e-1", "Y = X"}, "", 0, "X,Y\n0,0\n0.3,0.3\n0.6,0.6\n0.9,0.9\n", ""},
+  {"StopsBeforeTo", {"--sweep", "X=0:0.2999999999:1e-1", "Y = X"}, "", 0, "X,Y\n0,0\n0.1,0.1\n0.2,0.2\n", ""},
+  {"FineStep", {"--sweep", "X=0.99999998:1:1e-8", "Y = X"}, "", 0,
+   "X,Y\n0.99999998,0.99999998\n0.99999999,0.99999999\n1,1\n", ""},
+  {"HugeDecimals", {"--sweep", "X=1e300:3e300:1e300", "Y = X"}, "", 0, "X,Y\n1e300,1e300\n2e300,2e300\n3e300,3e300\n", ""},
+  {"SeveralEquations", {"--sweep", "X=1:2:1", "Y = X*2", "Z = Y+X"}, "", 0, "X,Y,Z\n1,2,3\n2,4,6\n", ""},
+  {"TabsNoHeader", {"--tsv", "--no-header", "--sweep", "X=1:2:1", "Y = X"}, "", 0, "1\t1\n2\t2\n", ""},
   {"Sweeps", {"--sweep", "X=0:1:0.25", "Y = X*2"}, "", 0,
    "X,Y\n0,0\n0.25,0.5\n0.5,1\n0.75,1.5\n1,2\n", ""},
   {"DecimalPoints", {"--sweep", "X=0:0.3:0.1", "Y = X"}, "", 0, "X,Y\n0,0\n0.1,0.1\n0.2,0.2\n0.3,0.3\n", ""},
@@ -286,22 +329,40 @@ TEST(ToolTerminal, CalculatorStartsOnATerminal) {
   }
 }
 
-// A run that goes on over bad rows names the first ten and counts the rest.
+// A run that goes on over bad rows names the first ten and counts the rest; failing rows on
+// both sides of a block boundary (rows are evaluated 4096 at a time) lose no good row.
 TEST(ToolTable, SkippedRowsAreCountedNotAllShown) {
   Sandbox sandbox;
   std::string input = "X\n";
-  for (int i = 0; i < 25; ++i) input += "0\n1\n";
-  WriteFile(sandbox.dir / "in.csv", input);
-  Outcome outcome = sandbox.Run({"--csv", "in.csv", "--on-error", "skip", "Y = 1/X"}, "");
-  EXPECT_EQ(outcome.exitCode, 0);
   std::string expected = "X,Y\n";
-  for (int i = 0; i < 25; ++i) expected += "1,1\n";
-  EXPECT_EQ(outcome.out, expected);
+  for (int i = 1; i <= 5000; ++i) {
+    bool bad = i % 200 == 0 || i == 4096 || i == 4097;
+    input += (bad ? "0" : std::to_string(i)) + "\n";
+    if (!bad) expected += std::to_string(i) + "," + std::to_string(i * 2) + "\n";
+  }
+  WriteFile(sandbox.dir / "in.csv", input);
+  Outcome outcome = sandbox.Run({"--csv", "in.csv", "--on-error", "skip", "Y = X*2 + 0/X"}, "");
+  EXPECT_EQ(outcome.exitCode, 0);
+  EXPECT_TRUE(outcome.out == expected) << "sizes " << outcome.out.size() << ", " << expected.size();
   size_t shown = 0;
   for (size_t at = 0; (at = outcome.err.find("MATH ERROR", at)) != std::string::npos; ++at) ++shown;
   EXPECT_EQ(shown, 10u);
-  EXPECT_NE(outcome.err.find("kalo: line 2: MATH ERROR"), std::string::npos);
-  EXPECT_NE(outcome.err.find("25 rows could not be evaluated: left out"), std::string::npos);
+  EXPECT_NE(outcome.err.find("kalo: line 201: MATH ERROR"), std::string::npos);
+  EXPECT_NE(outcome.err.find("\u2026 and 17 more rows\nkalo: 27 rows could not be evaluated"),
+            std::string::npos)
+      << outcome.err;
+}
+
+// Output that cannot be written is an I/O error in every mode.
+TEST(ToolOutput, FullDeviceExits74) {
+  for (const char* args :
+       {"--help", "--version", "--functions", "'Y = 1'", "--sweep X=0:1:1 'Y = X'"}) {
+    Sandbox sandbox;
+    Outcome outcome =
+        sandbox.RunShell("(" + Quoted(KALO_TOOL_PATH) + " " + args + " >/dev/full)", "");
+    EXPECT_EQ(outcome.exitCode, 74) << args;
+    EXPECT_NE(outcome.err.find("cannot write the output"), std::string::npos) << args;
+  }
 }
 
 // A run that fails, at any stage, leaves an existing output file as it was and no temporary
@@ -370,7 +431,9 @@ TEST(ToolInfo, ListsBuiltinsThenTheCommandsFunctions) {
   const std::map<std::string, int> own = {{"abs", 1},   {"log", 1},  {"log2", 1},  {"round", 1},
                                           {"trunc", 1}, {"sign", 1}, {"hypot", 2}, {"cbrt", 1}};
   for (const auto& [name, count] : own) {
-    if (builtins.count(name) == 0) EXPECT_EQ(added[name], count) << name;
+    if (builtins.count(name) == 0) {
+      EXPECT_EQ(added[name], count) << name;
+    }
   }
   for (const auto& row : added) EXPECT_EQ(builtins.count(row.first), 0u) << row.first;
 }
