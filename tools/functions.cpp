@@ -81,7 +81,7 @@ int CallHost(double* arguments, double* result, long index) {
 void RegisterHostFunctions() {
   for (const HostRow& row : HOST_FUNCTIONS) {
     if (IsBuiltin(row.name)) continue;
-    long index = &row - HOST_FUNCTIONS;
+    auto index = static_cast<long>(&row - HOST_FUNCTIONS);
     if (KaloRegisterFunction(row.name, row.parameterCount, CallHost, index) != 0) {
       registered.push_back(&row);
     }

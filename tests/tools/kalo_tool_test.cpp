@@ -154,8 +154,8 @@ const Case TABLE_CASES[] = {
   // A row that fails in the second equation must not make the first apply twice to later rows.
   {"ResumesWithoutRepeating", {"--csv", "in.csv", "--on-error", "skip", "X = X*10", "Y = X/Z"},
    "X,Z\n1,1\n2,0\n3,1\n", 0, "X,Z,Y\n10,1,10\n30,1,30\n", "line 3: MATH ERROR"},
-  {"MappedNames", {"--csv", "in.csv", "Y = Temp_C + a_b + _2019"}, "Temp C,a-b,2019\n1,2,3\n", 0,
-   "Temp C,a-b,2019,Y\n1,2,3,6\n", ""},
+  {"MappedNames", {"--csv", "in.csv", "Y = Temp_C + a_b + _2019 + T__C"}, "Temp C,a-b,2019,T \u00b0C\n1,2,3,4\n", 0,
+   "Temp C,a-b,2019,T \u00b0C,Y\n1,2,3,4,10\n", ""},
   {"ResultReplacesMappedColumn", {"--csv", "in.csv", "Temp_C = 5"}, "Temp C,T\n1,2\n", 0, "Temp C,T\n5,2\n", ""},
   {"MappedCollision", {"--csv", "in.csv", "Y = Temp_C"}, "Temp C,Temp-C\n1,2\n", 65, "",
    "column 1 (Temp C) and column 2 (Temp-C) both read as Temp_C"},
