@@ -124,7 +124,7 @@ std::string NameTheUndefined(const std::string& text, const std::string& equatio
   if (text.rfind(UNDEFINED_TEXT, 0) != 0) return text;
   for (const std::string& name : NamesUsed(equation)) {
     if (variables.Find(name) < 0 && !IsFunctionName(name)) {
-      return text + "\n'" + name + "' is neither a variable nor a function";
+      return text + "\n'" + name + "'" + std::string(UNDEFINED_NOTE);
     }
   }
   return text;

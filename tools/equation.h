@@ -78,6 +78,9 @@ class Variables {
   std::vector<double> initial;
 };
 
+// What the tool adds to the library's text for a name it does not know, after that name.
+constexpr std::string_view UNDEFINED_NOTE = " is neither a variable nor a function";
+
 // The name a bare expression such as "1+2" assigns.
 constexpr std::string_view BARE_RESULT = "ans";
 

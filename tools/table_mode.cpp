@@ -100,7 +100,8 @@ class TableRun {
  private:
   int ReadHeader();
   int DeclareColumns();
-  int CompileAndPlace();
+  int Compile();
+  int PlaceResults();
   void WriteHeader();
   // False when the record cannot be evaluated, with `message` and `exitCode` set.
   bool CheckShape(std::string& message) const;
@@ -217,30 +218,32 @@ int TableRun::DeclareColumns() {
   return 0;
 }
 
-// Compiles the equations and decides where each result goes: over the column of its name, or
-// appended.
-int TableRun::CompileAndPlace() {
-  if (!program.Compile(options.equations, variables, false, options.units)) {
-    Complain(program.Error());
-    if (program.Error().find("neither a variable nor a function") != std::string::npos) {
-      std::string names;
-      for (size_t i = 0; i < columnNames.size() && i < NAMES_SHOWN; ++i) {
-        names += (i > 0 ? ", " : "") + columnNames[i];
-        if (columnIds[i] != columnNames[i]) names += " as " + columnIds[i];
-      }
-      Complain("the table's columns are: " + names +
-               (columnNames.size() > NAMES_SHOWN ? ", ..." : ""));
+int TableRun::Compile() {
+  if (program.Compile(options.equations, variables, false, options.units)) return 0;
+  Complain(program.Error());
+  if (program.Error().find(UNDEFINED_NOTE) != std::string::npos) {
+    std::string names;
+    for (size_t i = 0; i < columnNames.size() && i < NAMES_SHOWN; ++i) {
+      names += (i > 0 ? ", " : "") + columnNames[i];
+      if (columnIds[i] != columnNames[i]) names += " as " + columnIds[i];
     }
-    return EXIT_COMPILE_ERROR;
+    Complain("the table's columns are: " + names +
+             (columnNames.size() > NAMES_SHOWN ? ", ..." : ""));
   }
+  return EXIT_COMPILE_ERROR;
+}
+
+// Each assigned variable's result goes over the one column read under its name, or is
+// appended after the last.
+int TableRun::PlaceResults() {
   for (size_t k = 0; k < program.Count(); ++k) {
     int variable = program.Assigned(k);
+    if (std::any_of(replaced.begin(), replaced.end(),
+                    [variable](Replaced r) { return r.variable == variable; }) ||
+        std::count(appendedVariables.begin(), appendedVariables.end(), variable) > 0) {
+      continue;
+    }
     const std::string& name = variables.Name(static_cast<size_t>(variable));
-    bool placed = std::any_of(replaced.begin(), replaced.end(),
-                              [variable](Replaced r) { return r.variable == variable; }) ||
-                  std::find(appendedVariables.begin(), appendedVariables.end(), variable) !=
-                      appendedVariables.end();
-    if (placed) continue;
     int found = -1;
     for (int column = 0; column < static_cast<int>(columnIds.size()); ++column) {
       if (!SameName(columnIds[column], name)) continue;
@@ -413,7 +416,8 @@ bool TableRun::Fail(const std::string& message, int exitCode, bool stored, long 
 int TableRun::Run(unsigned long long inputSize) {
   if (int code = ReadHeader(); code != 0) return code;
   if (int code = DeclareColumns(); code != 0) return code;
-  if (int code = CompileAndPlace(); code != 0) return code;
+  if (int code = Compile(); code != 0) return code;
+  if (int code = PlaceResults(); code != 0) return code;
   if (!target.Open(options.outputPath)) return EXIT_CANNOT_CREATE;
   out = std::make_unique<OutputBuffer>(target.Stream());
   WriteHeader();
