@@ -68,6 +68,11 @@ char* FormatNumber(double value, char* out, int digits) {
   if (std::isinf(value) || value == 0) {
     return std::to_chars(out, out + NUMBER_TEXT_SIZE, value).ptr;
   }
+  // Below 1e15 every digit of the plain form is significant, and to_chars writes it directly.
+  double magnitude = std::fabs(value);
+  if (digits == 0 && magnitude >= 1e-7 && magnitude < 1e15) {
+    return std::to_chars(out, out + NUMBER_TEXT_SIZE, value, std::chars_format::fixed).ptr;
+  }
   char text[NUMBER_TEXT_SIZE];
   char* end =
       digits > 0
