@@ -40,11 +40,11 @@ std::vector<std::string> SplitList(const std::string& list) {
 std::string FirstUnvalued(const Options& options, const std::vector<std::string>& declared) {
   std::vector<std::string> valued;
   for (const Assignment& given : options.assignments) valued.push_back(given.name);
-  std::vector<std::string> assigned = declared;
-  for (const std::string& text : options.equations) assigned.emplace_back(AssignedName(text));
+  std::vector<std::string> variables = declared;
+  for (const std::string& text : options.equations) variables.emplace_back(AssignedName(text));
   for (const std::string& text : options.equations) {
     for (const std::string& name : NamesUsed(text)) {
-      if (!Contains(valued, name) && Contains(assigned, name)) return name;
+      if (!Contains(valued, name) && Contains(variables, name)) return name;
     }
     valued.emplace_back(AssignedName(text));
   }

@@ -146,7 +146,7 @@ class Axis {
 
 class SweepRun {
  public:
-  SweepRun(const Options& runOptions) : options(runOptions), errors(runOptions.onError) {}
+  explicit SweepRun(const Options& runOptions) : options(runOptions), errors(runOptions.onError) {}
   int Run();
 
  private:

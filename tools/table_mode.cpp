@@ -431,7 +431,7 @@ int TableRun::Run(unsigned long long inputSize) {
     if (++count % PROGRESS_ROWS == 0) progress.Update(count, reader.BytesRead());
     if (record.raw.empty() && record.fields.size() == 1) {
       going = Evaluate();
-      out->Append(record.lineEnd);  // blank lines pass through
+      if (going) out->Append(record.lineEnd);  // blank lines pass through
       continue;
     }
     auto row = static_cast<long>(rows.size());
