@@ -145,6 +145,8 @@ const Case SINGLE_CASES[] = {
   {"BadOnError", {"--on-error", "ignore", "--csv", "in.csv", "Y = 1"}, "", 64, "", "stop, skip or empty"},
   {"TableAndSweep", {"--csv", "in.csv", "--sweep", "X=0:1:1", "Y = X"}, "", 64, "", "together"},
   {"PlotWithoutSweep", {"--plot", "-", "Y = 1"}, "", 64, "", "--plot draws a sweep"},
+  {"PlotThreeSwept", {"--plot", "-", "--sweep", "A=0:1:1", "--sweep", "B=0:1:1", "--sweep", "C=0:1:1", "Y = A"}, "", 64, "",
+   "--plot draws one or two swept variables"},
   {"LongDelimiter", {"-d", ";;", "--csv", "in.csv", "Y = 1"}, "", 64, "", "--delimiter takes one character"},
 };
 
