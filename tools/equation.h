@@ -89,7 +89,8 @@ constexpr std::string_view BARE_RESULT = "ans";
 class Program {
  public:
   // Declares what the equations assign (a bare expression assigns BARE_RESULT when
-  // `allowBare`), then compiles each. On failure Error() names the equation's fault.
+  // `allowBare`), and pi and e where an equation reads a name no variable has, then compiles
+  // each. On failure Error() names the equation's fault.
   bool Compile(const std::vector<std::string>& texts, Variables& variables, bool allowBare,
                KAL_ANGULAR_UNITS units);
   size_t Count() const { return equations.size(); }

@@ -152,6 +152,12 @@ int TableRun::ReadHeader() {
     Complain(reader.Error());
     return EXIT_IO_ERROR;
   }
+  if (options.noHeader && (status == CsvStatus::END || record.raw.empty())) {
+    Complain(status == CsvStatus::END ? "the table is empty"
+                                      : "line 1: blank; without a header the first row sets "
+                                        "the number of columns");
+    return EXIT_DATA_ERROR;
+  }
   if (status == CsvStatus::END || record.raw.empty()) {
     Complain(
         "line 1: missing header row; the first line must name the columns, such as "
