@@ -215,6 +215,12 @@ bool Program::Compile(const std::vector<std::string>& texts, Variables& variable
   return true;
 }
 
+bool Program::RunOne(size_t k, double* values) {
+  if (equations[k]->Evaluate(values)) return true;
+  error = equations[k]->Error();
+  return false;
+}
+
 long Program::Run(double* const* columns, long from, long to) {
   long limit = to;
   for (size_t k = 0; k < equations.size(); ++k) {

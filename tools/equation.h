@@ -99,6 +99,9 @@ class Program {
   bool IsBare(size_t k) const { return bare[k]; }
   const std::string& Error() const { return error; }
 
+  // Runs equation `k` alone over one row of `values`; false with Error() set when it fails.
+  bool RunOne(size_t k, double* values);
+
   // Rows of a block of columns are evaluated by Run calls over ascending row ranges; an
   // equation never runs twice on one row, since one that rewrites a column it reads would
   // then apply twice. StartBlock begins a new block.

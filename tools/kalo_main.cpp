@@ -86,16 +86,13 @@ int RunSingle(const Options& options) {
     return EXIT_COMPILE_ERROR;
   }
   std::vector<double> values(variables.Count());
-  std::vector<double*> columns(variables.Count());
-  for (size_t i = 0; i < values.size(); ++i) {
-    values[i] = variables.Initial(i);
-    columns[i] = &values[i];
-  }
-  if (program.Run(columns.data(), 0, 1) == 0) {
-    Complain(program.Error());
-    return EXIT_MATH_ERROR;
-  }
+  for (size_t i = 0; i < values.size(); ++i) values[i] = variables.Initial(i);
+  // Each result prints as its equation ends, so a name assigned twice shows both values.
   for (size_t k = 0; k < program.Count(); ++k) {
+    if (!program.RunOne(k, values.data())) {
+      Complain(program.Error());
+      return EXIT_MATH_ERROR;
+    }
     char number[NUMBER_TEXT_SIZE];
     std::string text(number, FormatNumber(values[program.Assigned(k)], number, options.digits));
     if (program.IsBare(k)) {
