@@ -65,15 +65,15 @@ bool IsBuiltin(std::string_view name) {
   return false;
 }
 
-// The library's code for an invalid operation, which is what a NaN from numbers is.
-constexpr int INVALID_OPERATION = 205;
+// The code the library gives a NaN result of its own functions, as in sqrt(-1).
+constexpr int NAN_RESULT = 205;
 
 int CallHost(double* arguments, double* result, long index) {
   const HostRow& row = HOST_FUNCTIONS[index];
   *result = row.compute(arguments);
   bool fromNumbers = std::none_of(arguments, arguments + row.parameterCount,
                                   [](double x) { return std::isnan(x); });
-  return std::isnan(*result) && fromNumbers ? INVALID_OPERATION : 0;
+  return std::isnan(*result) && fromNumbers ? NAN_RESULT : 0;
 }
 
 }  // namespace
