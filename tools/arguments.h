@@ -22,20 +22,24 @@ struct Assignment {
 struct Sweep {
   std::string name;
   std::string fromText, toText, stepText;
-  double from, to, step;
 };
 
 struct Options {
   Mode mode = Mode::HELP;
-  std::string equation;
+  std::vector<std::string> equations;   // in the order they run
   std::vector<Assignment> assignments;  // NAME=VALUE arguments, in order
   bool hasVariableList = false;
   std::string variableList;  // --vars
   std::string inputPath;     // --csv; "-" is standard input
   std::string outputPath;    // -o; empty is standard output
+  std::string plotPath;      // --plot; "-" draws on standard output
   std::vector<Sweep> sweeps;
   OnError onError = OnError::STOP;
   KAL_ANGULAR_UNITS units = KAL_RADIANS;
+  int digits = 0;  // significant digits printed; 0 is the shortest that read back exactly
+  char delimiter = ',';
+  bool noHeader = false;
+  bool interactive = false;
 };
 
 // Fills `options` from argv; on a usage fault returns false with a one-line reason in `error`.

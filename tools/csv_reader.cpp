@@ -8,7 +8,6 @@ namespace kalo::cli {
 namespace {
 constexpr size_t INITIAL_BUFFER_SIZE = size_t{1} << 20;
 constexpr size_t NOT_FOUND = static_cast<size_t>(-1);
-constexpr char SEPARATOR = ',';
 constexpr char QUOTE = '"';
 }  // namespace
 
@@ -23,7 +22,8 @@ std::string CsvField::Value() const {
   return value;
 }
 
-CsvReader::CsvReader(std::FILE* stream) : input(stream), buffer(INITIAL_BUFFER_SIZE) {}
+CsvReader::CsvReader(std::FILE* stream, char fieldSeparator)
+    : input(stream), separator(fieldSeparator), buffer(INITIAL_BUFFER_SIZE) {}
 
 bool CsvReader::Refill() {
   if (begin > 0) {
@@ -75,7 +75,7 @@ size_t CsvReader::FindQuotedEnd(size_t from) const {
       inQuotes = true;
       atFieldStart = false;
     } else {
-      atFieldStart = c == SEPARATOR;
+      atFieldStart = c == separator;
     }
   }
   return NOT_FOUND;
@@ -124,12 +124,12 @@ CsvStatus CsvReader::Next(CsvRecord& record) {
   }
 }
 
-void CsvReader::SplitPlain(CsvRecord& record) {
+void CsvReader::SplitPlain(CsvRecord& record) const {
   record.fields.clear();
   const char* p = record.raw.data();
   const char* last = p + record.raw.size();
   for (;;) {
-    const void* found = std::memchr(p, SEPARATOR, static_cast<size_t>(last - p));
+    const void* found = std::memchr(p, separator, static_cast<size_t>(last - p));
     const char* stop = found != nullptr ? static_cast<const char*>(found) : last;
     record.fields.push_back({std::string_view(p, static_cast<size_t>(stop - p)), false});
     if (stop == last) return;
@@ -137,7 +137,7 @@ void CsvReader::SplitPlain(CsvRecord& record) {
   }
 }
 
-void CsvReader::SplitQuoted(CsvRecord& record) {
+void CsvReader::SplitQuoted(CsvRecord& record) const {
   record.fields.clear();
   const char* p = record.raw.data();
   const char* last = p + record.raw.size();
@@ -161,12 +161,12 @@ void CsvReader::SplitQuoted(CsvRecord& record) {
         }
       }
       if (!quoted) markBad("the quoted field never ends");
-      if (p < last && *p != SEPARATOR) {
+      if (p < last && *p != separator) {
         markBad("text after the closing quote");
         quoted = false;
       }
     }
-    const char* stop = std::find(p, last, SEPARATOR);
+    const char* stop = std::find(p, last, separator);
     record.fields.push_back({std::string_view(start, static_cast<size_t>(stop - start)), quoted});
     if (stop == last) return;
     p = stop + 1;

@@ -1,6 +1,6 @@
-// A streaming reader of comma-separated records. It holds one buffer, refilled in place, so a
-// table of any length is read in constant memory; a record only has to fit in the buffer, which
-// grows up to MAX_RECORD_SIZE for the rare huge one.
+// A streaming reader of comma-separated (or otherwise separated) records. It holds one buffer,
+// refilled in place, so a table of any length is read in constant memory; a record only has to fit
+// in the buffer, which grows up to MAX_RECORD_SIZE for the rare huge one.
 //
 // Accepted: fields in double quotes with "" for a quote and with embedded separators and line
 // breaks, LF or CRLF line ends, a last line without an end, a UTF-8 byte order mark before the
@@ -40,7 +40,8 @@ enum class CsvStatus { RECORD, END, FAILED };
 
 class CsvReader {
  public:
-  explicit CsvReader(std::FILE* stream);
+  // `separator` splits the fields: ',' for CSV, '\t' for TSV, or any other byte but a quote.
+  explicit CsvReader(std::FILE* stream, char separator = ',');
 
   // Reads the next record. A record with a malformed field still comes back as RECORD, with
   // badField and problem set, so that the caller decides whether it ends the run. FAILED means
@@ -52,10 +53,11 @@ class CsvReader {
  private:
   bool Refill();
   size_t FindQuotedEnd(size_t from) const;
-  static void SplitPlain(CsvRecord& record);
-  static void SplitQuoted(CsvRecord& record);
+  void SplitPlain(CsvRecord& record) const;
+  void SplitQuoted(CsvRecord& record) const;
 
   std::FILE* input;
+  char separator;
   std::vector<char> buffer;
   size_t begin = 0;  // first unread byte
   size_t end = 0;    // end of the bytes read so far

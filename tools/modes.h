@@ -9,6 +9,5 @@ int RunSingle(const Options& options);
 int RunTable(const Options& options);
 int RunSweep(const Options& options);
 int RunCalculator(const Options& options, bool prompt);
-int ListFunctions();
 
 }  // namespace kalo::cli

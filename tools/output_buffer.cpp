@@ -17,9 +17,9 @@ OutputBuffer::OutputBuffer(std::FILE* output) : stream(output), storage(BUFFER_S
 
 OutputBuffer::~OutputBuffer() { Flush(); }
 
-void OutputBuffer::AppendNumber(double value) {
+void OutputBuffer::AppendNumber(double value, int digits) {
   if (limit - cursor < NUMBER_TEXT_SIZE) Flush();
-  cursor = FormatNumber(value, cursor);
+  cursor = FormatNumber(value, cursor, digits);
 }
 
 void OutputBuffer::AppendLong(std::string_view text) {

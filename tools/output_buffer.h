@@ -29,7 +29,8 @@ class OutputBuffer {
     if (cursor == limit) Flush();
     *cursor++ = c;
   }
-  void AppendNumber(double value);
+  // `digits` as FormatNumber takes them.
+  void AppendNumber(double value, int digits);
 
   // Hands everything to the stream and flushes it; false once any write has failed.
   bool Flush();

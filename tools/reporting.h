@@ -1,4 +1,5 @@
-// Exit codes, messages on standard error, and what a failing row does to a run.
+// Exit codes, messages on standard error, what a failing row does to a run, and the output
+// file that appears only when a run ends well.
 #pragma once
 
 #include <cstdio>
@@ -21,6 +22,8 @@ constexpr int EXIT_IO_ERROR = 74;
 void Complain(const std::string& message);
 // A usage fault: the reason and the one-line usage; returns EXIT_USAGE.
 int UsageError(const std::string& message);
+// Flushes `stream`; 0, or EXIT_IO_ERROR after a complaint when anything written was lost.
+int FinishOutput(std::FILE* stream);
 
 // Applies --on-error to the rows (or sweep points) that cannot be evaluated.
 class RowErrors {
@@ -39,7 +42,26 @@ class RowErrors {
   int stopCode = 0;
 };
 
-// Opens `path` for writing, or standard output when it is empty. Null after a complaint.
-std::FILE* OpenOutput(const std::string& path);
+// Standard output, or a file written under a temporary name in the target's folder and renamed
+// over the target only by Commit: a failed or interrupted run leaves the target as it was.
+class OutputTarget {
+ public:
+  OutputTarget() = default;
+  ~OutputTarget();
+  OutputTarget(const OutputTarget&) = delete;
+  OutputTarget& operator=(const OutputTarget&) = delete;
+
+  // Empty or "-" is standard output. False after a complaint.
+  bool Open(const std::string& path);
+  std::FILE* Stream() const { return stream; }
+  // Ends the run with `code`: on 0 the file takes the target's name, otherwise it goes away.
+  // Returns `code`, or EXIT_IO_ERROR after a complaint when the output could not be completed.
+  int Finish(int code);
+
+ private:
+  std::FILE* stream = nullptr;
+  std::string target;
+  std::string temporary;
+};
 
 }  // namespace kalo::cli
