@@ -1,0 +1,163 @@
+// The chart module on its own: axis arithmetic, SVG a real renderer accepts, gaps where values
+// are missing, and the terminal chart's shape.
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/plot.h"
+#include "tools/plot_scale.h"
+
+namespace kalo::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TickCase {
+  double low, high;
+  int target;
+  const char* labels;
+};
+
+// clang-format off
+const TickCase TICK_CASES[] = {
+  {0, 20, 8, "0 5 10 15 20"},
+  {-0.4027, 1, 6, "-0.5 0 0.5 1.0"},
+  {0.3, 0.9, 6, "0.3 0.4 0.5 0.6 0.7 0.8 0.9"},       // no 0.30000000000000004, no tick below
+  {-7, -3, 4, "-7 -6 -5 -4 -3"},
+  {5, 5, 4, "4.5 5.0 5.5"},            // one value: widened around it
+  {0, 0, 4, "-1.0 -0.5 0 0.5 1.0"},
+  {1, 1 + 1e-15, 4, "0.9 1.0 1.1"},                     // too narrow to tell ticks apart
+  {0, 3e6, 6, "0 5.0e5 1.0e6 1.5e6 2.0e6 2.5e6 3.0e6"},
+  {1e-9, 4e-9, 3, "1e-9 2e-9 3e-9 4e-9"},
+  {-DBL_MAX, DBL_MAX, 4, "-1e308 0 1e308"},                // 2e308 would be infinite
+};
+// clang-format on
+
+TEST(PlotScale, NiceTicksCoverTheRangeWithShortLabels) {
+  for (const TickCase& c : TICK_CASES) {
+    Ticks ticks = NiceTicks(c.low, c.high, c.target);
+    std::string labels;
+    for (int i = 0; i < ticks.count; ++i) labels += (i ? " " : "") + TickLabel(ticks, i);
+    EXPECT_EQ(labels, c.labels) << c.low << " " << c.high;
+    EXPECT_LE(ticks.Low(), std::max(c.low, -1e308));
+    EXPECT_GE(ticks.High(), std::min(c.high, 1e308));
+  }
+}
+
+struct PlotCase {
+  const char* name;
+  PlotData data;
+  int polylines, dots, cells;
+};
+
+// clang-format off
+const PlotCase PLOT_CASES[] = {
+  {"TwoSeries", {{"X", "Y", "Z"}, 1, {0, 0, 1, 1, 1, 2, 2, 4, 3}}, 2, 0, 0},
+  {"GapSplitsLine", {{"X", "Y"}, 1, {0, 0, 1, 1, 2, NAN, 3, 9, 4, 16}}, 2, 0, 0},
+  {"LoneValueIsDot", {{"X", "Y"}, 1, {0, 1, 1, INFINITY, 2, 4}}, 0, 2, 0},
+  {"OnePoint", {{"X", "a<b & c"}, 1, {2, 3}}, 0, 1, 0},
+  {"NothingFinite", {{"X", "Y"}, 1, {0, NAN, 1, NAN}}, 0, 0, 0},
+  {"Grid", {{"X", "Y", "Z"}, 2, {0, 0, 1, 0, 1, 2, 1, 0, 3, 1, 1, NAN}}, 0, 0, 3},
+  {"GridTwoResults", {{"X", "Y", "P", "Q"}, 2, {0, 0, 1, 5, 1, 0, 2, 5}}, 0, 0, 4},
+};
+// clang-format on
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// Width and height from the PNG header.
+std::pair<unsigned, unsigned> PngSize(const std::string& png) {
+  auto word = [&png](size_t at) {
+    unsigned value = 0;
+    for (size_t i = at; i < at + 4; ++i) value = value << 8 | static_cast<unsigned char>(png[i]);
+    return value;
+  };
+  if (png.size() < 24 || png.compare(1, 3, "PNG") != 0) return {0, 0};
+  return {word(16), word(20)};
+}
+
+TEST(Plot, SvgHasOneLinePerRunAndRenders) {
+  bool renderer = std::system("rsvg-convert --version >/dev/null 2>&1") == 0;
+  if (!renderer) std::printf("rsvg-convert is missing (librsvg2-bin): drawing not checked\n");
+  fs::path dir = fs::path(::testing::TempDir()) / "kalo_plot_test";
+  fs::create_directories(dir);
+  for (const PlotCase& c : PLOT_CASES) {
+    fs::path svg = dir / (std::string(c.name) + ".svg"), png = dir / (std::string(c.name) + ".png");
+    std::string error;
+    ASSERT_TRUE(WritePlot(c.data, svg.string(), error)) << c.name << ": " << error;
+    std::string text = ReadFile(svg);
+    EXPECT_EQ(Count(text, "<polyline"), c.polylines) << c.name;
+    EXPECT_EQ(Count(text, "<circle"), c.dots) << c.name;
+    EXPECT_EQ(Count(text, "fill=\"#"), c.cells + (c.data.sweptCount == 2 ? 0 : c.dots)) << c.name;
+    EXPECT_EQ(Count(text, "a<b"), 0u) << c.name;
+    if (!renderer) continue;
+    std::string command = "rsvg-convert -o '" + png.string() + "' '" + svg.string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << c.name;
+    EXPECT_EQ(PngSize(ReadFile(png)).first, 720u) << c.name;
+  }
+  fs::remove_all(dir);
+}
+
+TEST(Plot, RefusesWhatItCannotDraw) {
+  // clang-format off
+  const PlotData BAD[] = {
+    {{"X", "Y"}, 3, {0, 1}},
+    {{"X"}, 1, {0}},
+    {{"X", "Y"}, 2, {0, 1}},
+    {{"X", "Y"}, 1, {0, 1, 2}},
+    {{"X", "Y"}, 1, {}},
+  };
+  // clang-format on
+  for (const PlotData& data : BAD) {
+    std::string error;
+    EXPECT_FALSE(WritePlot(data, "-", error));
+    EXPECT_FALSE(error.empty());
+  }
+  std::string error;
+  EXPECT_FALSE(WritePlot({{"X", "Y"}, 1, {0, 1}}, "/nonexistent/dir/p.svg", error));
+  EXPECT_NE(error.find("/nonexistent/dir/p.svg"), std::string::npos);
+}
+
+// Y = X from the lower left to the upper right: the first text row is lit only at its right
+// end, the last only at its left; a gap leaves blank cells in between.
+TEST(Plot, TerminalChartRisesFromLowerLeft) {
+  PlotData data{{"X", "Y"}, 1, {}};
+  for (int i = 0; i <= 20; ++i) data.rows.insert(data.rows.end(), {i / 20.0, i / 20.0});
+  ::testing::internal::CaptureStdout();
+  std::string error;
+  ASSERT_TRUE(WritePlot(data, "-", error));
+  std::istringstream out(::testing::internal::GetCapturedStdout());
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(out, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 19u);
+  const std::string blank = "\u2800";
+  auto cell = [&](size_t row, size_t column) {
+    size_t start = lines[row].find('\xE2') + 3;  // past the labels and the axis
+    return lines[row].substr(start + 3 * column, 3);
+  };
+  EXPECT_EQ(cell(0, 0), blank);
+  EXPECT_NE(cell(0, 59), blank);
+  EXPECT_NE(cell(14, 0), blank);
+  EXPECT_EQ(cell(14, 59), blank);
+  EXPECT_EQ(lines[18], "\xE2\xA3\x80\xE2\xA3\x80 Y");
+}
+
+}  // namespace
+}  // namespace kalo::cli
