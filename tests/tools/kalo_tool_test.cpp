@@ -204,6 +204,13 @@ const Case SWEEP_CASES[] = {
   {"AssignsSwept", {"--sweep", "X=0:1:1", "x = 1"}, "", 64, "", "assigns the swept variable"},
 };
 
+// "v1 = 1" to "vN = N", one a line: what the calculator reads and what it answers alike.
+std::string Definitions(int count) {
+  std::string lines;
+  for (int i = 1; i <= count; ++i) lines += "v" + std::to_string(i) + " = " + std::to_string(i) + "\n";
+  return lines;
+}
+
 const Case CALCULATOR_CASES[] = {
   {"DefinesAndUses", {"-i"}, "X = 2\nY = X*3\nY+1\nX <= 3\n", 0,
      "X = 2\nY = 6\nans = 7\nans = -1\n", ""},
@@ -216,6 +223,10 @@ const Case CALCULATOR_CASES[] = {
   {"CommentsBlanksCrLf", {"-i"}, "# note\n\n  \nX = 1\r\n", 0, "X = 1\n", ""},
   {"Degrees", {"-i", "--degrees"}, "Y = sin(90)\n", 0, "Y = 1\n", ""},
   {"NoEquationAllowed", {"-i", "Y = 1"}, "", 64, "", "--interactive takes no equation"},
+  {"QuitEnds", {"-i"}, "X = 2\n Quit \nX = 3\n", 0, "X = 2\n", ""},
+  {"ExitEnds", {"-i"}, "exit\nX = 3\n", 0, "", ""},
+  {"HundredNamesThenNoRoom", {"-i"}, Definitions(100) + "v101 = 1\nv100 = 0\n", 0,
+   Definitions(100) + "v100 = 0\n", "no room for the new name v101: all 100 names are in use"},
 };
 // Names: how header cells and equation text are matched, and the library's limits on them.
 // Two-letter column names (aa, ab, ...) let an equation over 100 of them fit in 303 characters.
@@ -274,13 +285,21 @@ INSTANTIATE_TEST_SUITE_P(Calculator, ToolTest, ::testing::ValuesIn(CALCULATOR_CA
 TEST(ToolTerminal, CalculatorStartsOnATerminal) {
   if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1)";
   Sandbox sandbox;
-  Outcome outcome = sandbox.RunShell("script -qec " + Quoted(KALO_TOOL_PATH) + " /dev/null",
+  // The calculator keeps its history in the home folder: here, the sandbox.
+  Outcome outcome = sandbox.RunShell("HOME=. script -qec " + Quoted(KALO_TOOL_PATH) + " /dev/null",
                                      "X = 2\nY = X*3\nY = Y/0\n");
   EXPECT_EQ(outcome.exitCode, 0);
-  for (const char* expected : {"calculator", "> X = 2\r\n", "> Y = 6\r\n",
-                               "MATH ERROR:  Divide(6,0)\r\nDivide by 0 error"}) {
+  for (const char* expected :
+       {"calculator", "X = 2\r\n", "Y = 6\r\n", "MATH ERROR:  Divide(6,0)\r\nDivide by 0 error"}) {
     EXPECT_NE(outcome.out.find(expected), std::string::npos) << expected << " in " << outcome.out;
   }
+}
+
+TEST(ToolCalculator, HelpListsTheNamesDefined) {
+  Sandbox sandbox;
+  Outcome outcome = sandbox.Run({"-i"}, "X = 2\nhelp\nY = X+1\n");
+  EXPECT_EQ(outcome.out.substr(0, 6), "X = 2\n");
+  EXPECT_NE(outcome.out.find("\nDefined: X = 2\nY = 3\n"), std::string::npos) << outcome.out;
 }
 
 // A run that goes on over bad rows names the first ten and counts the rest.
