@@ -2,8 +2,10 @@
 // compares what it prints.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -300,6 +302,41 @@ TEST(ToolCalculator, HelpListsTheNamesDefined) {
   Outcome outcome = sandbox.Run({"-i"}, "X = 2\nhelp\nY = X+1\n");
   EXPECT_EQ(outcome.out.substr(0, 6), "X = 2\n");
   EXPECT_NE(outcome.out.find("\nDefined: X = 2\nY = 3\n"), std::string::npos) << outcome.out;
+}
+
+// The words of a text: runs of letters, digits and '-'. In roff, "\-" is '-' and a font change
+// "\fB" ends a word.
+std::set<std::string> Words(const std::string& text) {
+  std::set<std::string> words;
+  std::string word;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    char c = i < text.size() ? text[i] : ' ';
+    if (c == '\\' && i + 1 < text.size() && text[i + 1] == 'f') i += 2;
+    if (c == '\\' && i + 1 < text.size() && text[i + 1] == '-') continue;
+    if (std::isalnum(static_cast<unsigned char>(c)) || c == '-') {
+      word += c;
+    } else if (!word.empty()) {
+      words.insert(word);
+      word.clear();
+    }
+  }
+  return words;
+}
+
+// Every option that --help names is in the manual page and offered by the bash completion.
+TEST(ToolDocumentation, ManualAndCompletionKnowEveryOption) {
+  Sandbox sandbox;
+  std::set<std::string> manual = Words(ReadFile(KALO_SOURCE_DIR "/tools/kalo.1"));
+  std::set<std::string> completion = Words(ReadFile(KALO_SOURCE_DIR "/tools/kalo_completion.bash"));
+  int options = 0;
+  for (const std::string& word : Words(sandbox.Run({"--help"}, "").out)) {
+    if (word.size() < 2 || word[0] != '-' || !std::isalpha(static_cast<unsigned char>(word.back())))
+      continue;
+    ++options;
+    EXPECT_EQ(manual.count(word), 1u) << word << " is not in kalo.1";
+    EXPECT_EQ(completion.count(word), 1u) << word << " is not completed";
+  }
+  EXPECT_GE(options, 10);
 }
 
 // A run that goes on over bad rows names the first ten and counts the rest.
