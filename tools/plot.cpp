@@ -30,19 +30,21 @@ class Table {
   size_t Swept() const { return static_cast<size_t>(data.sweptCount); }
   const std::string& Name(size_t column) const { return data.names[column]; }
 
-  // The smallest and largest finite values of columns [first, last); false when there are none.
-  bool Range(size_t first, size_t last, double& low, double& high) const {
-    low = HUGE_VAL;
-    high = -HUGE_VAL;
+  // The smallest and largest finite values of columns [first, last); left alone when there are
+  // none, so that the caller's defaults stand.
+  void Range(size_t first, size_t last, double& low, double& high) const {
+    double smallest = HUGE_VAL, largest = -HUGE_VAL;
     for (size_t row = 0; row < count; ++row) {
       for (size_t column = first; column < last; ++column) {
         double value = At(row, column);
         if (!std::isfinite(value)) continue;
-        low = std::min(low, value);
-        high = std::max(high, value);
+        smallest = std::min(smallest, value);
+        largest = std::max(largest, value);
       }
     }
-    return low <= high;
+    if (smallest > largest) return;
+    low = smallest;
+    high = largest;
   }
 
   // The distinct finite values of a column, ascending: the grid lines of a two-variable sweep.
@@ -230,32 +232,27 @@ void YName(Svg& svg, const Axis& y, const std::string& name) {
 // One polyline per unbroken run of finite points; a point alone becomes a dot.
 void DrawSeries(Svg& svg, const Table& table, size_t column, const Axis& x, const Axis& y,
                 const char* colour) {
-  std::string points;
-  size_t pointCount = 0;
-  auto flush = [&]() {
-    if (pointCount == 1) {
-      size_t comma = points.find(',');
-      svg << "<circle cx=\"" << points.substr(0, comma) << "\" cy=\""
-          << points.substr(comma + 1, points.size() - comma - 2) << "\" r=\"2\" fill=\"" << colour
-          << "\"/>\n";
-    } else if (pointCount > 1) {
-      svg << "<polyline stroke=\"" << colour << "\" points=\"" << points << "\"/>\n";
-    }
-    points.clear();
-    pointCount = 0;
-  };
-  for (size_t row = 0; row < table.Rows(); ++row) {
-    double xValue = table.At(row, 0), yValue = table.At(row, column);
-    if (!std::isfinite(xValue) || !std::isfinite(yValue)) {
-      flush();
+  Svg run;
+  size_t count = 0;
+  double lastX = 0, lastY = 0;
+  for (size_t row = 0; row <= table.Rows(); ++row) {
+    if (row < table.Rows() && std::isfinite(table.At(row, 0)) &&
+        std::isfinite(table.At(row, column))) {
+      lastX = x.Map(table.At(row, 0));
+      lastY = y.Map(table.At(row, column));
+      run << lastX << "," << lastY << " ";
+      ++count;
       continue;
     }
-    Svg point;
-    point << x.Map(xValue) << "," << y.Map(yValue) << " ";
-    points += point.text;
-    ++pointCount;
+    if (count == 1) {
+      svg << "<circle cx=\"" << lastX << "\" cy=\"" << lastY << "\" r=\"2\" fill=\"" << colour
+          << "\"/>\n";
+    } else if (count > 1) {
+      svg << "<polyline stroke=\"" << colour << "\" points=\"" << run.text << "\"/>\n";
+    }
+    run.text.clear();
+    count = 0;
   }
-  flush();
 }
 
 std::string Header(double height) {
@@ -267,6 +264,16 @@ std::string Header(double height) {
       << "polyline{fill:none;stroke-width:1.6;stroke-linejoin:round}</style>\n"
       << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
   return svg.text;
+}
+
+void Legend(Svg& svg, const Table& table, double left) {
+  for (size_t column = 1; column < table.Columns(); ++column) {
+    double at = TOP + 10 + 22 * static_cast<double>(column - 1);
+    svg << "<line x1=\"" << left + 16 << "\" y1=\"" << at << "\" x2=\"" << left + 40 << "\" y2=\""
+        << at << "\" stroke-width=\"3\" stroke=\""
+        << LINE_COLOURS[(column - 1) % LINE_COLOURS.size()] << "\"/>\n";
+    TextAt(svg, left + 46, at + 4, "start", table.Name(column));
+  }
 }
 
 std::string LineChart(const Table& table) {
@@ -287,13 +294,7 @@ std::string LineChart(const Table& table) {
     DrawSeries(svg, table, column, x, y, LINE_COLOURS[(column - 1) % LINE_COLOURS.size()]);
   }
   svg << "</g>\n";
-  for (size_t column = 1; column < table.Columns(); ++column) {
-    double at = TOP + 10 + 22 * static_cast<double>(column - 1);
-    svg << "<line x1=\"" << right + 16 << "\" y1=\"" << at << "\" x2=\"" << right + 40 << "\" y2=\""
-        << at << "\" stroke-width=\"3\" stroke=\""
-        << LINE_COLOURS[(column - 1) % LINE_COLOURS.size()] << "\"/>\n";
-    TextAt(svg, right + 46, at + 4, "start", table.Name(column));
-  }
+  Legend(svg, table, right);
   return svg.text + "</svg>\n";
 }
 
@@ -439,13 +440,8 @@ std::string XLabels(const Axis& x, size_t indent) {
   return line.substr(0, line.find_last_not_of(' ') + 1) + "\n";
 }
 
-std::string TextLineChart(const Table& table, bool colour) {
-  double xLow = 0, xHigh = 1, yLow = 0, yHigh = 1;
-  table.Range(0, 1, xLow, xHigh);
-  table.Range(1, table.Columns(), yLow, yHigh);
-  Axis x = RoundedAxis(xLow, xHigh, 6, 0, BrailleCanvas::DOT_COLUMNS - 1);
-  Axis y = RoundedAxis(yLow, yHigh, 4, BrailleCanvas::DOT_ROWS - 1, 0);
-  BrailleCanvas canvas;
+// Each result column's points, joined where no value is missing between them.
+void DrawCurves(BrailleCanvas& canvas, const Table& table, const Axis& x, const Axis& y) {
   for (size_t column = 1; column < table.Columns(); ++column) {
     int owner = TERMINAL_COLOURS[(column - 1) % TERMINAL_COLOURS.size()];
     bool joined = false;
@@ -462,6 +458,16 @@ std::string TextLineChart(const Table& table, bool colour) {
       lastY = dotY;
     }
   }
+}
+
+std::string TextLineChart(const Table& table, bool colour) {
+  double xLow = 0, xHigh = 1, yLow = 0, yHigh = 1;
+  table.Range(0, 1, xLow, xHigh);
+  table.Range(1, table.Columns(), yLow, yHigh);
+  Axis x = RoundedAxis(xLow, xHigh, 6, 0, BrailleCanvas::DOT_COLUMNS - 1);
+  Axis y = RoundedAxis(yLow, yHigh, 4, BrailleCanvas::DOT_ROWS - 1, 0);
+  BrailleCanvas canvas;
+  DrawCurves(canvas, table, x, y);
   std::vector<std::string> labels(TEXT_ROWS);
   size_t indent = 0;
   for (int i = 0; i < y.ticks.count; ++i) {
@@ -492,17 +498,24 @@ size_t Sample(int at, int positions, size_t count) {
   return static_cast<size_t>(std::lround(at * static_cast<double>(count - 1) / (positions - 1)));
 }
 
-// A shade per cell, from light to full block, by where its value sits in the column's range.
-std::string TextHeatMap(const Table& table, size_t column) {
-  static const char* const SHADES[] = {"░", "▒", "▓", "█"};
-  std::vector<double> xs = table.Distinct(0), ys = table.Distinct(1);
-  if (xs.empty() || ys.empty()) return "";
+// The column's values by grid cell, x fastest; cells without a value hold NaN.
+std::vector<double> Grid(const Table& table, size_t column, const std::vector<double>& xs,
+                         const std::vector<double>& ys) {
   std::vector<double> grid(xs.size() * ys.size(), NAN);
   for (size_t row = 0; row < table.Rows(); ++row) {
     double xValue = table.At(row, 0), yValue = table.At(row, 1);
     if (!std::isfinite(xValue) || !std::isfinite(yValue)) continue;
     grid[IndexOf(ys, yValue) * xs.size() + IndexOf(xs, xValue)] = table.At(row, column);
   }
+  return grid;
+}
+
+// A shade per cell, from light to full block, by where its value sits in the column's range.
+std::string TextHeatMap(const Table& table, size_t column) {
+  static const char* const SHADES[] = {"░", "▒", "▓", "█"};
+  std::vector<double> xs = table.Distinct(0), ys = table.Distinct(1);
+  if (xs.empty() || ys.empty()) return "";
+  std::vector<double> grid = Grid(table, column, xs, ys);
   double low = 0, high = 0;
   table.Range(column, column + 1, low, high);
   std::string yHigh = ShortestText(ys.back()), yLow = ShortestText(ys.front());
