@@ -105,6 +105,25 @@ size_t IndexOf(const std::vector<double>& sorted, double value) {
                              sorted.begin());
 }
 
+// The column's values by grid cell, x fastest; cells without a value hold NaN.
+std::vector<double> Grid(const Table& table, size_t column, const std::vector<double>& xs,
+                         const std::vector<double>& ys) {
+  std::vector<double> grid(xs.size() * ys.size(), NAN);
+  for (size_t row = 0; row < table.Rows(); ++row) {
+    double xValue = table.At(row, 0), yValue = table.At(row, 1);
+    if (!std::isfinite(xValue) || !std::isfinite(yValue)) continue;
+    grid[IndexOf(ys, yValue) * xs.size() + IndexOf(xs, xValue)] = table.At(row, column);
+  }
+  return grid;
+}
+
+// How many grid cells one drawn cell stands for, so that none is narrower than two pixels: finer
+// cells would only grow the file. A block shows the value of its first cell.
+size_t Stride(size_t count, double pixels) {
+  auto most = static_cast<size_t>(pixels / 2);
+  return count > most ? (count + most - 1) / most : 1;
+}
+
 // --- Colours ----------------------------------------------------------------------------------
 
 // Distinguishable by most colour-blind readers; black and yellow last.
@@ -335,15 +354,18 @@ void HeatPanel(Svg& svg, const Table& table, size_t column, double panelTop) {
   table.Range(column, column + 1, low, high);
   DrawAxes(svg, x, y, table.Name(0));  // first, so that the cells hide the grid lines
   svg << "<g shape-rendering=\"crispEdges\">\n";
-  for (size_t row = 0; row < table.Rows(); ++row) {
-    double xValue = table.At(row, 0), yValue = table.At(row, 1), value = table.At(row, column);
-    if (!std::isfinite(xValue) || !std::isfinite(yValue) || !std::isfinite(value)) continue;
-    size_t i = IndexOf(xs, xValue), j = IndexOf(ys, yValue);
-    double x0 = x.Map(xEdges[i]), x1 = x.Map(xEdges[i + 1]);
-    double y0 = y.Map(yEdges[j + 1]), y1 = y.Map(yEdges[j]);
-    svg << "<rect x=\"" << x0 << "\" y=\"" << y0 << "\" width=\"" << x1 - x0 + 0.5 << "\" height=\""
-        << y1 - y0 + 0.5 << "\" fill=\"" << HexColour(HeatColour(Share(value, low, high)))
-        << "\"/>\n";
+  std::vector<double> grid = Grid(table, column, xs, ys);
+  size_t xStride = Stride(xs.size(), right - LEFT), yStride = Stride(ys.size(), bottom - top);
+  for (size_t j = 0; j < ys.size(); j += yStride) {
+    for (size_t i = 0; i < xs.size(); i += xStride) {
+      double value = grid[j * xs.size() + i];
+      if (!std::isfinite(value)) continue;
+      double x0 = x.Map(xEdges[i]), x1 = x.Map(xEdges[std::min(i + xStride, xs.size())]);
+      double y0 = y.Map(yEdges[std::min(j + yStride, ys.size())]), y1 = y.Map(yEdges[j]);
+      svg << "<rect x=\"" << x0 << "\" y=\"" << y0 << "\" width=\"" << x1 - x0 + 0.5
+          << "\" height=\"" << y1 - y0 + 0.5 << "\" fill=\""
+          << HexColour(HeatColour(Share(value, low, high))) << "\"/>\n";
+    }
   }
   svg << "</g>\n<rect class=\"frame\" x=\"" << LEFT << "\" y=\"" << top << "\" width=\""
       << right - LEFT << "\" height=\"" << bottom - top << "\"/>\n";
@@ -496,18 +518,6 @@ std::string TextLineChart(const Table& table, bool colour) {
 // The grid index shown at text position `at` of `positions`: the ends show the ends.
 size_t Sample(int at, int positions, size_t count) {
   return static_cast<size_t>(std::lround(at * static_cast<double>(count - 1) / (positions - 1)));
-}
-
-// The column's values by grid cell, x fastest; cells without a value hold NaN.
-std::vector<double> Grid(const Table& table, size_t column, const std::vector<double>& xs,
-                         const std::vector<double>& ys) {
-  std::vector<double> grid(xs.size() * ys.size(), NAN);
-  for (size_t row = 0; row < table.Rows(); ++row) {
-    double xValue = table.At(row, 0), yValue = table.At(row, 1);
-    if (!std::isfinite(xValue) || !std::isfinite(yValue)) continue;
-    grid[IndexOf(ys, yValue) * xs.size() + IndexOf(xs, xValue)] = table.At(row, column);
-  }
-  return grid;
 }
 
 // A shade per cell, from light to full block, by where its value sits in the column's range.

@@ -51,6 +51,13 @@ TEST(PlotScale, NiceTicksCoverTheRangeWithShortLabels) {
   }
 }
 
+// A grid of `count` by 1 points, each value its index.
+PlotData Ramp(int count) {
+  PlotData data{{"X", "Y", "Z"}, 2, {}};
+  for (int i = 0; i < count; ++i) data.rows.insert(data.rows.end(), {double(i), 0, double(i)});
+  return data;
+}
+
 struct PlotCase {
   const char* name;
   PlotData data;
@@ -66,6 +73,7 @@ const PlotCase PLOT_CASES[] = {
   {"NothingFinite", {{"X", "Y"}, 1, {0, NAN, 1, NAN}}, 0, 0, 0},
   {"Grid", {{"X", "Y", "Z"}, 2, {0, 0, 1, 0, 1, 2, 1, 0, 3, 1, 1, NAN}}, 0, 0, 3},
   {"GridTwoResults", {{"X", "Y", "P", "Q"}, 2, {0, 0, 1, 5, 1, 0, 2, 5}}, 0, 0, 4},
+  {"FineGridDrawnCoarser", Ramp(600), 0, 0, 200},           // three cells to a drawn one
 };
 // clang-format on
 
