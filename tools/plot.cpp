@@ -248,29 +248,55 @@ void YName(Svg& svg, const Axis& y, const std::string& name) {
       << Escaped(name) << "</text>\n";
 }
 
-// One polyline per unbroken run of finite points; a point alone becomes a dot.
+struct Point {
+  double x, y;
+};
+
+// Points less than a pixel apart across are drawn as the first, lowest, highest and last of them:
+// the same picture, without a million points in the file.
+std::vector<Point> Thinned(const std::vector<Point>& points) {
+  std::vector<Point> kept;
+  for (size_t first = 0, last = 0; first < points.size(); first = ++last) {
+    size_t low = first, high = first;
+    while (last + 1 < points.size() &&
+           std::floor(points[last + 1].x) == std::floor(points[first].x)) {
+      ++last;
+      if (points[last].y < points[low].y) low = last;
+      if (points[last].y > points[high].y) high = last;
+    }
+    size_t previous = points.size();
+    for (size_t at : {first, std::min(low, high), std::max(low, high), last}) {
+      if (at != previous) kept.push_back(points[at]);
+      previous = at;
+    }
+  }
+  return kept;
+}
+
+// A polyline through an unbroken run of points; a point alone becomes a dot.
+void DrawRun(Svg& svg, const std::vector<Point>& run, const char* colour) {
+  if (run.size() == 1) {
+    svg << "<circle cx=\"" << run[0].x << "\" cy=\"" << run[0].y << "\" r=\"2\" fill=\"" << colour
+        << "\"/>\n";
+  } else if (run.size() > 1) {
+    svg << "<polyline stroke=\"" << colour << "\" points=\"";
+    for (const Point& point : Thinned(run)) svg << point.x << "," << point.y << " ";
+    svg << "\"/>\n";
+  }
+}
+
+// A value that is not finite ends a run.
 void DrawSeries(Svg& svg, const Table& table, size_t column, const Axis& x, const Axis& y,
                 const char* colour) {
-  Svg run;
-  size_t count = 0;
-  double lastX = 0, lastY = 0;
+  std::vector<Point> run;
   for (size_t row = 0; row <= table.Rows(); ++row) {
     if (row < table.Rows() && std::isfinite(table.At(row, 0)) &&
         std::isfinite(table.At(row, column))) {
-      lastX = x.Map(table.At(row, 0));
-      lastY = y.Map(table.At(row, column));
-      run << lastX << "," << lastY << " ";
-      ++count;
+      run.push_back({x.Map(table.At(row, 0)), y.Map(table.At(row, column))});
       continue;
     }
-    if (count == 1) {
-      svg << "<circle cx=\"" << lastX << "\" cy=\"" << lastY << "\" r=\"2\" fill=\"" << colour
-          << "\"/>\n";
-    } else if (count > 1) {
-      svg << "<polyline stroke=\"" << colour << "\" points=\"" << run.text << "\"/>\n";
-    }
-    run.text.clear();
-    count = 0;
+    DrawRun(svg, run, colour);
+    run.clear();
   }
 }
 

@@ -51,10 +51,12 @@ TEST(PlotScale, NiceTicksCoverTheRangeWithShortLabels) {
   }
 }
 
-// A grid of `count` by 1 points, each value its index.
-PlotData Ramp(int count) {
-  PlotData data{{"X", "Y", "Z"}, 2, {}};
-  for (int i = 0; i < count; ++i) data.rows.insert(data.rows.end(), {double(i), 0, double(i)});
+// `count` points, each value its index, and a zigzag; over a grid of `count` by 1 with `grid`.
+PlotData Ramp(int count, bool grid) {
+  PlotData data{{"X", "Y", "Z"}, grid ? 2 : 1, {}};
+  for (int i = 0; i < count; ++i) {
+    data.rows.insert(data.rows.end(), {double(i), grid ? 0 : double(i % 7), double(i)});
+  }
   return data;
 }
 
@@ -73,7 +75,8 @@ const PlotCase PLOT_CASES[] = {
   {"NothingFinite", {{"X", "Y"}, 1, {0, NAN, 1, NAN}}, 0, 0, 0},
   {"Grid", {{"X", "Y", "Z"}, 2, {0, 0, 1, 0, 1, 2, 1, 0, 3, 1, 1, NAN}}, 0, 0, 3},
   {"GridTwoResults", {{"X", "Y", "P", "Q"}, 2, {0, 0, 1, 5, 1, 0, 2, 5}}, 0, 0, 4},
-  {"FineGridDrawnCoarser", Ramp(600), 0, 0, 200},           // three cells to a drawn one
+  {"FineGridDrawnCoarser", Ramp(600, true), 0, 0, 200},
+  {"LongLinesThinned", Ramp(100000, false), 2, 0, 0},           // three cells to a drawn one
 };
 // clang-format on
 
@@ -104,6 +107,7 @@ TEST(Plot, SvgHasOneLinePerRunAndRenders) {
     EXPECT_EQ(Count(text, "<circle"), c.dots) << c.name;
     EXPECT_EQ(Count(text, "fill=\"#"), c.cells + (c.data.sweptCount == 2 ? 0 : c.dots)) << c.name;
     EXPECT_EQ(Count(text, "a<b") + Count(text, "nan") + Count(text, "inf"), 0u) << c.name;
+    EXPECT_LT(text.size(), 100000u) << c.name;  // at most a few points or cells to a pixel
     ::testing::internal::CaptureStdout();
     EXPECT_TRUE(WritePlot(c.data, "-", error)) << c.name << ": " << error;
     EXPECT_NE(::testing::internal::GetCapturedStdout(), "") << c.name;
