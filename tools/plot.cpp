@@ -623,7 +623,12 @@ bool WritePlot(const PlotData& data, const std::string& path, std::string& error
     return WriteFile(data.sweptCount == 1 ? LineChart(table) : HeatMaps(table), path, error);
   std::string text;
   if (data.sweptCount == 1) {
+    // A Windows console shows escape sequences as text unless the program turns them on.
+#if defined(_WIN32)
+    bool colour = false;
+#else
     bool colour = IsTerminal(stdout) && std::getenv("NO_COLOR") == nullptr;
+#endif
     text = TextLineChart(table, colour);
   } else {
     for (size_t column = 2; column < table.Columns(); ++column) text += TextHeatMap(table, column);
