@@ -72,12 +72,19 @@ class Calculator {
     std::printf("%s = %s\n", names[slot].c_str(), Number(values[slot]).c_str());
   }
 
+  // The help text, then the names defined with their values, wrapped to fit a terminal.
   void Help() const {
-    std::string defined;
+    std::string defined = "Defined:", line;
     for (size_t i = 0; i < names.size(); ++i) {
-      defined += (i ? ", " : " ") + names[i] + " = " + Number(values[i]);
+      std::string entry =
+          " " + names[i] + " = " + Number(values[i]) + (i + 1 < names.size() ? "," : "");
+      if (line.size() + entry.size() > 80) {
+        defined += line + "\n ";
+        line.clear();
+      }
+      line += entry;
     }
-    std::printf("%sDefined:%s\n", HELP, names.empty() ? " none yet" : defined.c_str());
+    std::printf("%s%s%s\n", HELP, defined.c_str(), names.empty() ? " none yet" : line.c_str());
   }
 
  private:
