@@ -2,6 +2,7 @@
 // assigning to a new name defines it. A line that does not start with "name =" is shorthand for
 // "ans = <line>", so "X <= 3" asks a question instead of failing. The words help, quit and exit
 // alone on a line are commands.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -43,14 +44,17 @@ class Calculator {
     while (slot < names.size() && !SameName(names[slot], assigned)) ++slot;
     std::string list;
     for (const std::string& name : names) list += name + " ";
+    std::vector<double> trial = values;
     if (slot == names.size() && !assigned.empty()) {
       if (names.size() == MAX_NAMES) {
         Complain("no room for the new name " + assigned + ": all " + std::to_string(MAX_NAMES) +
                  " names are in use; assign to one of them instead (help lists them)");
         return;
       }
-      list += assigned;
+      list += assigned + " ";
+      trial.push_back(0);
     }
+    DeclareKnownConstants(text, assigned, &list, &trial);
 
     Equation equation;
     if (!equation.Compile(text, list)) {
@@ -58,8 +62,6 @@ class Calculator {
       return;
     }
     equation.SetUnits(units);
-    std::vector<double> trial = values;
-    trial.push_back(0);  // the new name's element, or spare
     if (!equation.Evaluate(trial.data())) {
       std::fprintf(stderr, "%s\n", equation.Error().c_str());
       return;
@@ -70,6 +72,20 @@ class Calculator {
     }
     values[slot] = trial[slot];
     std::printf("%s = %s\n", names[slot].c_str(), Number(values[slot]).c_str());
+  }
+
+  // pi and e, as extra variables of this line only, where it reads them and no name has them.
+  void DeclareKnownConstants(const std::string& text, const std::string& assigned,
+                             std::string* list, std::vector<double>* trial) const {
+    for (const std::string& used : NamesUsed(text)) {
+      double value = 0;
+      if (SameName(used, assigned) || !FindKnownConstant(used, &value)) continue;
+      if (std::none_of(names.begin(), names.end(),
+                       [&](const std::string& name) { return SameName(name, used); })) {
+        *list += used + " ";
+        trial->push_back(value);
+      }
+    }
   }
 
   // The help text, then the names defined with their values, wrapped to fit a terminal.

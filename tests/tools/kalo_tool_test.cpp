@@ -277,6 +277,8 @@ const Case CALCULATOR_CASES[] = {
   {"NoEquationAllowed", {"-i", "Y = 1"}, "", 64, "", "--interactive takes no equation"},
   {"QuitEnds", {"-i"}, "X = 2\n Quit \nX = 3\n", 0, "X = 2\n", ""},
   {"ExitEnds", {"-i"}, "exit\nX = 3\n", 0, "", ""},
+  {"PiAndEUntilDefined", {"-i"}, "X = 2*pi\ne = 3\ne*X/pi\n", 0,
+   "X = 6.283185307179586\ne = 3\nans = 6\n", ""},
   {"HundredNamesThenNoRoom", {"-i"}, Definitions(100) + "v101 = 1\nv100 = 0\n", 0,
    Definitions(100) + "v100 = 0\n", "no room for the new name v101: all 100 names are in use"},
 };
