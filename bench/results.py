@@ -65,7 +65,8 @@ def PeerVersions():
 
 
 def MicroMedians(path):
-    """Median real time in ns of each benchmark, by name, from Google Benchmark's JSON."""
+    """Median CPU time in ns of each benchmark, by name, from Google Benchmark's JSON (CPU time,
+    like kalo_peers: on a shared machine, wall time counts other processes' turns)."""
     if not path or not os.path.exists(path):
         return {}
     with open(path) as handle:
@@ -79,7 +80,7 @@ def MicroMedians(path):
         name = re.sub(r"_median$", "", entry["name"])
         if aggregate is None and name in medians:
             continue
-        medians[name] = entry["real_time"] * scale.get(entry.get("time_unit", "ns"), 1.0)
+        medians[name] = entry["cpu_time"] * scale.get(entry.get("time_unit", "ns"), 1.0)
     return medians
 
 
@@ -106,14 +107,15 @@ DRIVEN = (
     "comparison are kept but cannot be in the means: libmatheval and TinyExpr have no "
     "comparisons, and kalo's true is -1 where the others' is 1. The `Y = X` line declares only X "
     "and Y in kalo. Processes run pinned to one core (`taskset`), engines interleaved within each "
-    "repeat; only medians and ratios are quoted.")
+    "repeat; times are the timing thread's CPU time (another process's turn on the core is not "
+    "counted), and only medians and ratios are quoted.")
 
 
 def MicroSection(medians, repetitions):
     if not medians:
         return ["## Micro benchmarks", "", "kalo_micro was not built or not run.", ""]
     lines = ["## Micro benchmarks (kalo_micro, through the C API)", "",
-             "Median of %s repetitions. Evaluation: X changes every iteration; the C++ rows are "
+             "Median CPU time of %s repetitions. Evaluation: X changes every iteration; the C++ rows are "
              "the same programs called through a function pointer." % repetitions, "",
              "| benchmark | kalo ns | C++ ns | kalo/C++ |", "|---|---:|---:|---:|"]
     for name in ("short", "medium", "polynomial20"):

@@ -328,8 +328,6 @@ double Median(std::vector<double> values) {
   return n % 2 == 1 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
 }
 
-double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
-
 bool SameValue(double value, double reference) {
   if (std::isnan(value) || std::isnan(reference)) return std::isnan(value) && std::isnan(reference);
   if (value == reference) return true;
@@ -412,11 +410,11 @@ void AddColumns(RowContext& context, EngineId id, std::function<void(double*)> e
   cell.columnMismatches = CountMismatches(*results, context.reference);
   double* checksum = &cell.checksum;
   AddTimed(context, id, true, [evaluate = std::move(evaluate), results, checksum](long long count) {
-    const Clock::time_point start = Clock::now();
+    const double start = CpuNs();
     for (long long pass = 0; pass < count; ++pass) evaluate(results->data());
-    const Clock::time_point stop = Clock::now();
+    const double stop = CpuNs();
     *checksum += (*results)[COLUMN_ROWS - 1];
-    return Seconds(stop - start) * 1e9 / static_cast<double>(count * COLUMN_ROWS);
+    return (stop - start) / static_cast<double>(count * COLUMN_ROWS);
   });
 }
 
@@ -428,9 +426,9 @@ double TimeCompiles(const Options& options, CompileFunction compile) {
   std::vector<double> samples;
   double sink = 0.0;
   for (int r = 0; r < options.compileRepeats; ++r) {
-    const Clock::time_point start = Clock::now();
+    const double start = CpuNs();
     for (int i = 0; i < options.compilesPerRepeat; ++i) sink += compile();
-    samples.push_back(Seconds(Clock::now() - start) * 1e9 / options.compilesPerRepeat);
+    samples.push_back((CpuNs() - start) / options.compilesPerRepeat);
   }
   compileSink = compileSink + sink;
   return Median(samples);
