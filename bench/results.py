@@ -192,8 +192,8 @@ def Piece(args):
         "",
         head.rstrip(), "",
     ]
-    lines += MicroSection(medians, args.micro_repetitions)
     lines += [tables.rstrip(), ""]
+    lines += MicroSection(medians, args.micro_repetitions)
     body = "\n".join(lines)
     if args.output:
         with open(args.output, "w") as handle:
