@@ -226,8 +226,11 @@ def Ratio(summary, top, bottom, key):
 
 # Each target: the text, how to compute the number quoted, its format and whether it is met.
 TARGETS = [
-    ("One call: fixed cost of `Y = X` within 8 ns of the C++ call",
+    ("One call: fixed cost of `Y = X` within 8 ns of the C++ call (the loop sums the results)",
      lambda s: Engine(s, "kalo", "fixedNs") - Engine(s, "native", "fixedNs"),
+     "%.1f ns", lambda v: v <= 8.0),
+    ("… the same with no floating-point arithmetic by the host between calls",
+     lambda s: Engine(s, "kalo", "fixedCleanFlagsNs") - Engine(s, "native", "fixedCleanFlagsNs"),
      "%.1f ns", lambda v: v <= 8.0),
 ] + [
     ("One call: geometric mean faster than %s" % peer,

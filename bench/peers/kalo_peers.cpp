@@ -10,6 +10,7 @@
 // noise falls on all of them alike. Only ratios from one run mean anything. Every engine's
 // results are checked against native; a mismatch is reported, never dropped.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,6 +47,7 @@ constexpr double INITIAL_VALUES[VARIABLE_COUNT] = {
     1.1, 2.2, 3.3, 2.123456, 3.123456, 4.123456, 5.123456, 3.141592653589793, 2.718281828459045};
 
 double aValues[A_COUNT];
+volatile std::uint64_t bitsSink = 0;
 constexpr double TOLERANCE = 1e-10;  // relative; rounding of rewritten powers stays far below it
 
 // Every engine's input: column v holds variable v's values, `a` cycling like in one-call mode.
@@ -320,6 +322,25 @@ void EvaluateEngineRows(ExprtkEngine& engine, const Binding* bindings, int count
 }
 #endif
 
+// ns per call like TimeCalls, with no floating-point arithmetic in the loop: the results are
+// combined as bit patterns, so the host's sticky flags stay as the engine leaves them.
+template <class Engine>
+double TimeCallsCleanFlags(Engine& engine, long long iterations) {
+  double* a = engine.Slot(0);
+  std::uint64_t bits = 0;
+  const double start = CpuNs();
+  for (long long i = 0; i < iterations; ++i) {
+    *a = aValues[i & A_MASK];
+    const double result = engine.Evaluate();
+    std::uint64_t resultBits;
+    std::memcpy(&resultBits, &result, sizeof resultBits);
+    bits ^= resultBits;
+  }
+  const double stop = CpuNs();
+  bitsSink = bitsSink ^ bits;
+  return (stop - start) / static_cast<double>(iterations);
+}
+
 // --- Measurement ---
 
 double Median(std::vector<double> values) {
@@ -356,10 +377,15 @@ void CheckSamples(Engine& engine, NativeEngine& native, Cell* cell) {
   }
 }
 
+// How a timed loop evaluates. CLEAN_FLAGS is one call per evaluation like ONE_CALL, but the
+// loop combines the results as bit patterns, so that no floating-point arithmetic of the host
+// sets a sticky flag between two calls (a real host's arithmetic usually does).
+enum Mode { ONE_CALL, COLUMNS, CLEAN_FLAGS };
+
 // One timed loop of a row: an engine in one mode, run `count` times per repeat.
 struct Timed {
   EngineId id;
-  bool columns;
+  Mode mode;
   std::function<double(long long count)> run;  // ns per evaluation (per row for columns)
   long long count;
   std::vector<double> samples;
@@ -373,6 +399,7 @@ struct RowContext {
   std::vector<double> reference;  // the C++ loop's result column
   std::vector<Timed> timed;
   RowResult result;
+  bool fixedCost;  // the `Y = X` row: native and kalo are also timed with clean flags
 };
 
 // Picks a count that makes one repeat last about options.repeatSeconds; a count is one
@@ -386,11 +413,10 @@ long long Calibrate(const std::function<double(long long)>& run, long long probe
   return std::clamp(static_cast<long long>(wanted), low, high);
 }
 
-void AddTimed(RowContext& context, EngineId id, bool columns,
-              std::function<double(long long)> run) {
-  const long long rowsPerCount = columns ? COLUMN_ROWS : 1;
-  const long long count = Calibrate(run, columns ? 1 : 2000, rowsPerCount, context.options);
-  context.timed.push_back(Timed{id, columns, std::move(run), count, {}});
+void AddTimed(RowContext& context, EngineId id, Mode mode, std::function<double(long long)> run) {
+  const long long rowsPerCount = mode == COLUMNS ? COLUMN_ROWS : 1;
+  const long long count = Calibrate(run, mode == COLUMNS ? 1 : 2000, rowsPerCount, context.options);
+  context.timed.push_back(Timed{id, mode, std::move(run), count, {}});
 }
 
 int CountMismatches(const std::vector<double>& values, const std::vector<double>& reference) {
@@ -409,13 +435,14 @@ void AddColumns(RowContext& context, EngineId id, std::function<void(double*)> e
   if (id == NATIVE) context.reference = *results;
   cell.columnMismatches = CountMismatches(*results, context.reference);
   double* checksum = &cell.checksum;
-  AddTimed(context, id, true, [evaluate = std::move(evaluate), results, checksum](long long count) {
-    const double start = CpuNs();
-    for (long long pass = 0; pass < count; ++pass) evaluate(results->data());
-    const double stop = CpuNs();
-    *checksum += (*results)[COLUMN_ROWS - 1];
-    return (stop - start) / static_cast<double>(count * COLUMN_ROWS);
-  });
+  AddTimed(context, id, COLUMNS,
+           [evaluate = std::move(evaluate), results, checksum](long long count) {
+             const double start = CpuNs();
+             for (long long pass = 0; pass < count; ++pass) evaluate(results->data());
+             const double stop = CpuNs();
+             *checksum += (*results)[COLUMN_ROWS - 1];
+             return (stop - start) / static_cast<double>(count * COLUMN_ROWS);
+           });
 }
 
 // Keeps the compiled results alive, so no compilation can be skipped.
@@ -451,9 +478,12 @@ void AddEngine(RowContext& context, EngineId id, Engine& engine, NativeEngine& n
   Cell& cell = context.result.cells[id];
   cell.present = true;
   if (id != NATIVE) CheckSamples(engine, native, &cell);
-  AddTimed(context, id, false, [&engine, &cell](long long count) {
+  AddTimed(context, id, ONE_CALL, [&engine, &cell](long long count) {
     return TimeEngineCalls(engine, count, &cell.checksum);
   });
+  if (context.fixedCost)
+    AddTimed(context, id, CLEAN_FLAGS,
+             [&engine](long long count) { return TimeCallsCleanFlags(engine, count); });
   if (!columns) {
     columns = [&engine, bindings = Bindings(engine, context.row, context.columns)](double* out) {
       EvaluateEngineRows(engine, bindings.data(), static_cast<int>(bindings.size()), out);
@@ -476,8 +506,9 @@ void TryEngine(RowContext& context, EngineId id, const char* text, Engine& engin
     context.result.problems += problem + "; ";
 }
 
-RowResult MeasureRow(const ExpressionRow& row, const Options& options, Columns& columns) {
-  RowContext context{row, options, columns, {}, {}, RowResult{&row, {}, {}}};
+RowResult MeasureRow(const ExpressionRow& row, const Options& options, Columns& columns,
+                     bool fixedCost = false) {
+  RowContext context{row, options, columns, {}, {}, RowResult{&row, {}, {}}, fixedCost};
   NativeEngine native;
   std::string problem;
   native.Compile(row, &problem);
@@ -527,7 +558,12 @@ RowResult MeasureRow(const ExpressionRow& row, const Options& options, Columns& 
     for (Timed& timed : context.timed) timed.samples.push_back(timed.run(timed.count));
   for (Timed& timed : context.timed) {
     Cell& cell = context.result.cells[timed.id];
-    (timed.columns ? cell.columnNs : cell.evalNs) = Median(timed.samples);
+    const double median = Median(timed.samples);
+    switch (timed.mode) {
+      case ONE_CALL: cell.evalNs = median; break;
+      case COLUMNS: cell.columnNs = median; break;
+      case CLEAN_FLAGS: cell.cleanFlagsNs = median; break;
+    }
   }
   context.result.cells[KALO].failures = kalo.Failures();
   return context.result;
@@ -624,7 +660,7 @@ int main(int argc, char** argv) {
 
   for (int i = 0; i < A_COUNT; ++i) aValues[i] = INITIAL_VALUES[0] + i * 1e-6;
   Columns columns;
-  const RowResult fixed = MeasureRow(FIXED_ROW, options, columns);
+  const RowResult fixed = MeasureRow(FIXED_ROW, options, columns, true);
   std::vector<RowResult> results;
   for (int i = 0; i < set->count; ++i) {
     results.push_back(MeasureRow(set->rows[i], options, columns));

@@ -42,14 +42,15 @@ struct Options {
 };
 
 struct Cell {
-  bool present = false;      // the engine can express the row and compiled it
-  double evalNs = 0.0;       // one call: median over repeats
-  double compileNs = 0.0;    // median over repeats
-  double columnNs = 0.0;     // columns: median ns per row over repeats
-  long long failures = 0;    // evaluations that reported an error (kalo)
-  int mismatches = 0;        // sample points that differ from native
-  std::string mismatchText;  // the first one
-  int columnMismatches = 0;  // rows of the result column that differ from the C++ loop's
+  bool present = false;       // the engine can express the row and compiled it
+  double evalNs = 0.0;        // one call: median over repeats
+  double compileNs = 0.0;     // median over repeats
+  double columnNs = 0.0;      // columns: median ns per row over repeats
+  double cleanFlagsNs = 0.0;  // `Y = X` only: one call with the host's flags clean between calls
+  long long failures = 0;     // evaluations that reported an error (kalo)
+  int mismatches = 0;         // sample points that differ from native
+  std::string mismatchText;   // the first one
+  int columnMismatches = 0;   // rows of the result column that differ from the C++ loop's
   double checksum = 0.0;
 };
 
