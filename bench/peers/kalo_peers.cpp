@@ -1,23 +1,27 @@
 // Side-by-side evaluation and compilation speed of kalo, the peer libraries found at build time
 // and the same expressions compiled as C++ ("native", the physical reference).
 //
-// For each row of an expression list every engine compiles the row once; then, repeat after
-// repeat, each engine in turn evaluates it many times while the variable `a` changes every
-// iteration (so nothing can be hoisted out of the loop) and the results are summed. The median
-// of the repeats is reported: the machine is shared and noisy, and engines are interleaved within
-// a repeat so that noise falls on all of them alike. Only ratios from one run mean anything.
-// Every engine's result is checked against native on sample points; a mismatch is reported.
+// For each row of an expression list every engine compiles the row once. Then, repeat after
+// repeat, each engine in turn is timed in two modes: one call per evaluation, with the variable
+// `a` changing every call (so nothing can be hoisted out of the loop), and columns of COLUMN_ROWS
+// rows, evaluated the way each engine offers (kalo's columns export, muparser's bulk mode, a
+// plain C++ loop for native, one call per row for the others). The median of the repeats is
+// reported: the machine is shared and noisy, and engines are interleaved within a repeat so that
+// noise falls on all of them alike. Only ratios from one run mean anything. Every engine's
+// results are checked against native; a mismatch is reported, never dropped.
 #include <algorithm>
-#include <chrono>
-#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "bench/peers/expression_set.h"
+#include "bench/peers/measurement.h"
+#include "bench/peers/timing.h"
 #include "kalo.h"
 
 #ifdef KALO_BENCH_HAVE_MUPARSER
@@ -29,32 +33,37 @@
 #ifdef KALO_BENCH_HAVE_MATHEVAL
 #include <matheval.h>
 #endif
+#ifdef KALO_BENCH_HAVE_EXPRTK
+#include "bench/peers/exprtk_engine.h"
+#endif
+#ifdef KALO_BENCH_HAVE_TINYEXPR
+#include <tinyexpr.h>
+#endif
 
+namespace kalo::bench {
 namespace {
-
-using kalo::bench::ExpressionRow;
-using kalo::bench::ExpressionSet;
-using kalo::bench::VARIABLE_COUNT;
-using kalo::bench::VARIABLE_NAMES;
-using Clock = std::chrono::steady_clock;
 
 constexpr double INITIAL_VALUES[VARIABLE_COUNT] = {
     1.1, 2.2, 3.3, 2.123456, 3.123456, 4.123456, 5.123456, 3.141592653589793, 2.718281828459045};
 
-// `a` cycles through these values, the same for every engine.
-constexpr int A_COUNT = 1024;
-constexpr int A_MASK = A_COUNT - 1;
 double aValues[A_COUNT];
-constexpr int SAMPLE_POINTS[] = {0, 1, 333, 1023};
+volatile std::uint64_t bitsSink = 0;
 constexpr double TOLERANCE = 1e-10;  // relative; rounding of rewritten powers stays far below it
 
-enum EngineId { NATIVE, KALO, MUPARSER, FPARSER, MATHEVAL, ENGINE_COUNT };
-constexpr const char* ENGINE_NAMES[ENGINE_COUNT] = {"native", "kalo", "muparser", "fparser",
-                                                    "matheval"};
+// Every engine's input: column v holds variable v's values, `a` cycling like in one-call mode.
+struct Columns {
+  std::vector<double> values[VARIABLE_COUNT];
+  Columns() {
+    for (int v = 0; v < VARIABLE_COUNT; ++v) {
+      values[v].assign(COLUMN_ROWS, INITIAL_VALUES[v]);
+      if (v == 0)
+        for (long row = 0; row < COLUMN_ROWS; ++row) values[v][row] = aValues[row & A_MASK];
+    }
+  }
+  double* Column(int variable) { return values[variable].data(); }
+};
 
-double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
-
-// --- Engines: each compiles a row, sets `a`, evaluates, and times "text to first result" ---
+// --- Engines: each compiles a row, exposes a slot per variable, evaluates one row ---
 
 class NativeEngine {
  public:
@@ -63,18 +72,18 @@ class NativeEngine {
     std::copy(INITIAL_VALUES, INITIAL_VALUES + VARIABLE_COUNT, values_);
     return true;
   }
-  void SetA(double a) { values_[0] = a; }
+  double* Slot(int variable) { return &values_[variable]; }
   double Evaluate() { return function_(values_); }
   long long Failures() const { return 0; }
 
  private:
-  kalo::bench::NativeFunction function_ = nullptr;
+  NativeFunction function_ = nullptr;
   double values_[VARIABLE_COUNT] = {};
 };
 
 constexpr const char* KALO_VARIABLES = "a b c x y z w pi e R";
-constexpr int KALO_RESULT = VARIABLE_COUNT;
 
+// The result is the last declared variable; the others are a prefix of a b c x y z w pi e.
 class KaloEngine {
  public:
   KaloEngine() = default;
@@ -85,38 +94,56 @@ class KaloEngine {
   bool Compile(const ExpressionRow& row, std::string* problem) {
     int code = 0;
     char text[512] = "";
-    handle_ = KaloParseExpression(row.kalo, KALO_VARIABLES, &code, text);
+    const char* variables = Variables(row);
+    handle_ = KaloParseExpression(row.kalo, variables, &code, text);
     if (handle_ == nullptr) *problem = std::string("kalo: ") + text;
+    resultIndex_ = ResultIndex(variables);
     std::copy(INITIAL_VALUES, INITIAL_VALUES + VARIABLE_COUNT, values_);
     return handle_ != nullptr;
   }
-  void SetA(double a) { values_[0] = a; }
+  double* Slot(int variable) { return &values_[variable]; }
   // A failed evaluation (a math error) yields 0 and is counted.
   double Evaluate() {
-    if (KaloEvalExpression(handle_, values_) != 0) return values_[KALO_RESULT];
+    if (KaloEvalExpression(handle_, values_) != 0) return values_[resultIndex_];
     ++failures_;
     return 0.0;
+  }
+  void EvaluateColumns(Columns& columns, double* results) {
+    double* pointers[VARIABLE_COUNT + 1];
+    for (int v = 0; v < resultIndex_; ++v) pointers[v] = columns.Column(v);
+    pointers[resultIndex_] = results;
+    if (KaloEvalExpressionColumns(handle_, pointers, COLUMN_ROWS) != COLUMN_ROWS) ++failures_;
   }
   long long Failures() const { return failures_; }
 
   static double CompileToFirstResult(const ExpressionRow& row) {
     double values[VARIABLE_COUNT + 1];
     std::copy(INITIAL_VALUES, INITIAL_VALUES + VARIABLE_COUNT, values);
-    values[KALO_RESULT] = 0.0;
-    void* handle = KaloParseExpression(row.kalo, KALO_VARIABLES, nullptr, nullptr);
+    const char* variables = Variables(row);
+    values[ResultIndex(variables)] = 0.0;
+    void* handle = KaloParseExpression(row.kalo, variables, nullptr, nullptr);
     KaloEvalExpression(handle, values);
     KaloDestroyExpression(handle);
-    return values[KALO_RESULT];
+    return values[ResultIndex(variables)];
   }
 
  private:
+  static const char* Variables(const ExpressionRow& row) {
+    return row.kaloVariables != nullptr ? row.kaloVariables : KALO_VARIABLES;
+  }
+  static int ResultIndex(const char* variables) {
+    return static_cast<int>(std::count(variables, variables + std::strlen(variables), ' '));
+  }
+
   void* handle_ = nullptr;
+  int resultIndex_ = VARIABLE_COUNT;
   double values_[VARIABLE_COUNT + 1] = {};
   long long failures_ = 0;
 };
 
 #ifdef KALO_BENCH_HAVE_MUPARSER
 // One Parser with the variables bound to a host array; a host that recompiles calls SetExpr.
+// The bulk parser binds each variable to its column instead, as muparser's bulk mode wants.
 class MuparserEngine {
  public:
   MuparserEngine() {
@@ -133,9 +160,15 @@ class MuparserEngine {
       return false;
     }
   }
-  void SetA(double a) { values_[0] = a; }
+  double* Slot(int variable) { return &values_[variable]; }
   double Evaluate() { return parser_.Eval(); }
   long long Failures() const { return 0; }
+
+  void BindColumns(const ExpressionRow& row, Columns& columns) {
+    for (int i = 0; i < VARIABLE_COUNT; ++i) bulk_.DefineVar(VARIABLE_NAMES[i], columns.Column(i));
+    bulk_.SetExpr(row.muparser);
+  }
+  void EvaluateColumns(double* results) { bulk_.Eval(results, static_cast<int>(COLUMN_ROWS)); }
 
   double CompileToFirstResult(const ExpressionRow& row) {
     parser_.SetExpr(row.muparser);
@@ -144,6 +177,7 @@ class MuparserEngine {
 
  private:
   mu::Parser parser_;
+  mu::Parser bulk_;
   double values_[VARIABLE_COUNT] = {};
 };
 #endif
@@ -163,7 +197,7 @@ class FparserEngine {
     parser_.Optimize();
     return true;
   }
-  void SetA(double a) { values_[0] = a; }
+  double* Slot(int variable) { return &values_[variable]; }
   double Evaluate() { return parser_.Eval(values_); }
   long long Failures() const { return 0; }
 
@@ -199,101 +233,120 @@ class MathevalEngine {
       return false;
     }
     evaluator_get_variables(evaluator_, &names_, &count_);
-    for (int i = 0; i < count_ && i < VARIABLE_COUNT; ++i) {
-      for (int v = 0; v < VARIABLE_COUNT; ++v) {
-        if (std::strcmp(names_[i], VARIABLE_NAMES[v]) != 0) continue;
-        values_[i] = INITIAL_VALUES[v];
-        if (v == 0) aIndex_ = i;
-      }
-    }
+    std::fill(slots_, slots_ + VARIABLE_COUNT, &unused_);
+    for (int i = 0; i < count_ && i < VARIABLE_COUNT; ++i)
+      for (int v = 0; v < VARIABLE_COUNT; ++v)
+        if (std::strcmp(names_[i], VARIABLE_NAMES[v]) == 0) {
+          values_[i] = INITIAL_VALUES[v];
+          slots_[v] = &values_[i];
+        }
     return true;
   }
-  void SetA(double a) { values_[aIndex_] = a; }
+  double* Slot(int variable) { return slots_[variable]; }
   double Evaluate() { return evaluator_evaluate(evaluator_, count_, names_, values_); }
   long long Failures() const { return 0; }
 
   static double CompileToFirstResult(const ExpressionRow& row) {
-    std::string text = row.matheval;
-    void* evaluator = evaluator_create(&text[0]);
-    char** names = nullptr;
-    int count = 0;
-    evaluator_get_variables(evaluator, &names, &count);
-    double values[VARIABLE_COUNT] = {};
-    for (int i = 0; i < count && i < VARIABLE_COUNT; ++i)
-      for (int v = 0; v < VARIABLE_COUNT; ++v)
-        if (std::strcmp(names[i], VARIABLE_NAMES[v]) == 0) values[i] = INITIAL_VALUES[v];
-    const double result = evaluator_evaluate(evaluator, count, names, values);
-    evaluator_destroy(evaluator);
-    return result;
+    MathevalEngine engine;
+    std::string problem;
+    engine.Compile(row, &problem);
+    return engine.Evaluate();
   }
 
  private:
   void* evaluator_ = nullptr;
   char** names_ = nullptr;
   int count_ = 0;
-  // An expression without `a` gets a dummy slot past the names it uses.
-  double values_[VARIABLE_COUNT + 1] = {};
-  int aIndex_ = VARIABLE_COUNT;
+  double values_[VARIABLE_COUNT] = {};
+  double* slots_[VARIABLE_COUNT] = {};
+  double unused_ = 0.0;  // the slot of a variable the expression does not use
 };
 #endif
 
+#ifdef KALO_BENCH_HAVE_TINYEXPR
+// Compiled with every variable bound to the host array (its own pi and e are shadowed by ours).
+class TinyexprEngine {
+ public:
+  TinyexprEngine() = default;
+  TinyexprEngine(const TinyexprEngine&) = delete;
+  TinyexprEngine& operator=(const TinyexprEngine&) = delete;
+  ~TinyexprEngine() { te_free(expression_); }
+
+  bool Compile(const ExpressionRow& row, std::string* problem) {
+    std::copy(INITIAL_VALUES, INITIAL_VALUES + VARIABLE_COUNT, values_);
+    expression_ = CompileBound(row.tinyexpr, values_);
+    if (expression_ == nullptr) *problem = "tinyexpr: does not parse";
+    return expression_ != nullptr;
+  }
+  double* Slot(int variable) { return &values_[variable]; }
+  double Evaluate() { return te_eval(expression_); }
+  long long Failures() const { return 0; }
+
+  static double CompileToFirstResult(const ExpressionRow& row) {
+    double values[VARIABLE_COUNT];
+    std::copy(INITIAL_VALUES, INITIAL_VALUES + VARIABLE_COUNT, values);
+    te_expr* expression = CompileBound(row.tinyexpr, values);
+    const double result = te_eval(expression);
+    te_free(expression);
+    return result;
+  }
+
+ private:
+  static te_expr* CompileBound(const char* text, const double* values) {
+    te_variable bindings[VARIABLE_COUNT] = {};
+    for (int v = 0; v < VARIABLE_COUNT; ++v) bindings[v] = {VARIABLE_NAMES[v], &values[v], 0, 0};
+    int error = 0;
+    return te_compile(text, bindings, VARIABLE_COUNT, &error);
+  }
+
+  te_expr* expression_ = nullptr;
+  double values_[VARIABLE_COUNT] = {};
+};
+#endif
+
+// ExprTk keeps its loops in its own translation unit; every other engine uses the templates here.
+template <class Engine>
+double TimeEngineCalls(Engine& engine, long long iterations, double* checksum) {
+  return TimeCalls(engine, aValues, iterations, checksum);
+}
+template <class Engine>
+void EvaluateEngineRows(Engine& engine, const Binding* bindings, int count, double* results) {
+  EvaluateRows(engine, bindings, count, results, COLUMN_ROWS);
+}
+#ifdef KALO_BENCH_HAVE_EXPRTK
+double TimeEngineCalls(ExprtkEngine& engine, long long iterations, double* checksum) {
+  return engine.TimeCalls(aValues, iterations, checksum);
+}
+void EvaluateEngineRows(ExprtkEngine& engine, const Binding* bindings, int count, double* results) {
+  engine.EvaluateRows(bindings, count, results, COLUMN_ROWS);
+}
+#endif
+
+// ns per call like TimeCalls, with no floating-point arithmetic in the loop: the results are
+// combined as bit patterns, so the host's sticky flags stay as the engine leaves them.
+template <class Engine>
+double TimeCallsCleanFlags(Engine& engine, long long iterations) {
+  double* a = engine.Slot(0);
+  std::uint64_t bits = 0;
+  const double start = CpuNs();
+  for (long long i = 0; i < iterations; ++i) {
+    *a = aValues[i & A_MASK];
+    const double result = engine.Evaluate();
+    std::uint64_t resultBits;
+    std::memcpy(&resultBits, &result, sizeof resultBits);
+    bits ^= resultBits;
+  }
+  const double stop = CpuNs();
+  bitsSink = bitsSink ^ bits;
+  return (stop - start) / static_cast<double>(iterations);
+}
+
 // --- Measurement ---
-
-struct Options {
-  const char* set = "bench_expr";
-  long long maxIterations = 2000000;
-  long long minIterations = 20000;
-  double repeatSeconds = 0.02;  // per engine and repeat
-  int repeats = 5;
-  int compileRepeats = 5;
-  int compilesPerRepeat = 20;
-  const char* markdownPath = nullptr;
-  const char* csvPath = nullptr;
-  bool list = false;
-  bool quiet = false;
-};
-
-struct Cell {
-  bool present = false;      // the engine can express the row and compiled it
-  double evalNs = 0.0;       // median over repeats
-  double compileNs = 0.0;    // median over repeats
-  long long failures = 0;    // evaluations that reported an error (kalo)
-  int mismatches = 0;        // sample points that differ from native
-  std::string mismatchText;  // the first one
-  double checksum = 0.0;
-};
-
-struct RowResult {
-  const ExpressionRow* row;
-  Cell cells[ENGINE_COUNT];
-  std::string problems;
-};
 
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   const size_t n = values.size();
   return n % 2 == 1 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
-}
-
-template <class Engine>
-double TimeEvaluations(Engine& engine, long long iterations, double* checksum) {
-  double sum = 0.0;
-  const Clock::time_point start = Clock::now();
-  for (long long i = 0; i < iterations; ++i) {
-    engine.SetA(aValues[i & A_MASK]);
-    sum += engine.Evaluate();
-  }
-  const Clock::time_point stop = Clock::now();
-  *checksum += sum;
-  return Seconds(stop - start) * 1e9 / static_cast<double>(iterations);
-}
-
-// Picks an iteration count that makes one repeat last about options.repeatSeconds.
-template <class Engine>
-long long Calibrate(Engine& engine, const Options& options, double* checksum) {
-  const double ns = TimeEvaluations(engine, 2000, checksum);
-  const double wanted = options.repeatSeconds * 1e9 / std::max(ns, 0.1);
-  return std::clamp(static_cast<long long>(wanted), options.minIterations, options.maxIterations);
 }
 
 bool SameValue(double value, double reference) {
@@ -309,14 +362,14 @@ std::string Format(const char* format, double value) {
 }
 
 template <class Engine>
-void CheckSamples(Engine& engine, NativeEngine& native, Cell* cell, bool countsFailures) {
+void CheckSamples(Engine& engine, NativeEngine& native, Cell* cell) {
   for (int point : SAMPLE_POINTS) {
-    native.SetA(aValues[point]);
-    engine.SetA(aValues[point]);
+    *native.Slot(0) = aValues[point];
+    *engine.Slot(0) = aValues[point];
     const double reference = native.Evaluate();
     const long long failuresBefore = engine.Failures();
     const double value = engine.Evaluate();
-    const bool failed = countsFailures && engine.Failures() != failuresBefore;
+    const bool failed = engine.Failures() != failuresBefore;
     if (!failed && SameValue(value, reference)) continue;
     if (cell->mismatches++ == 0)
       cell->mismatchText = (failed ? std::string("error") : Format("%.17g", value)) + " vs " +
@@ -324,28 +377,72 @@ void CheckSamples(Engine& engine, NativeEngine& native, Cell* cell, bool countsF
   }
 }
 
-// One engine's part of a row: compiled once, checked, then timed by the caller's repeats.
-struct Slot {
+// How a timed loop evaluates. CLEAN_FLAGS is one call per evaluation like ONE_CALL, but the
+// loop combines the results as bit patterns, so that no floating-point arithmetic of the host
+// sets a sticky flag between two calls (a real host's arithmetic usually does).
+enum Mode { ONE_CALL, COLUMNS, CLEAN_FLAGS };
+
+// One timed loop of a row: an engine in one mode, run `count` times per repeat.
+struct Timed {
   EngineId id;
-  double (*timeOnce)(void* engine, long long iterations, double* checksum);
-  void* engine;
-  long long iterations;
+  Mode mode;
+  std::function<double(long long count)> run;  // ns per evaluation (per row for columns)
+  long long count;
   std::vector<double> samples;
 };
 
-template <class Engine>
-double TimeErased(void* engine, long long iterations, double* checksum) {
-  return TimeEvaluations(*static_cast<Engine*>(engine), iterations, checksum);
+// The state one row's measurement shares between engines.
+struct RowContext {
+  const ExpressionRow& row;
+  const Options& options;
+  Columns& columns;
+  std::vector<double> reference;  // the C++ loop's result column
+  std::vector<Timed> timed;
+  RowResult result;
+  bool fixedCost;  // the `Y = X` row: native and kalo are also timed with clean flags
+};
+
+// Picks a count that makes one repeat last about options.repeatSeconds; a count is one
+// evaluation, or one pass over the columns (`rowsPerCount` evaluations).
+long long Calibrate(const std::function<double(long long)>& run, long long probe,
+                    long long rowsPerCount, const Options& options) {
+  const double ns = run(probe) * static_cast<double>(rowsPerCount);
+  const double wanted = options.repeatSeconds * 1e9 / std::max(ns, 0.1);
+  const long long low = std::max(1LL, options.minIterations / rowsPerCount);
+  const long long high = std::max(1LL, options.maxIterations / rowsPerCount);
+  return std::clamp(static_cast<long long>(wanted), low, high);
 }
 
-template <class Engine>
-void AddSlot(std::vector<Slot>& slots, EngineId id, Engine& engine, NativeEngine& native,
-             const Options& options, RowResult& result, bool countsFailures) {
-  Cell& cell = result.cells[id];
-  cell.present = true;
-  if (id != NATIVE) CheckSamples(engine, native, &cell, countsFailures);
-  const long long iterations = Calibrate(engine, options, &cell.checksum);
-  slots.push_back(Slot{id, &TimeErased<Engine>, &engine, iterations, {}});
+void AddTimed(RowContext& context, EngineId id, Mode mode, std::function<double(long long)> run) {
+  const long long rowsPerCount = mode == COLUMNS ? COLUMN_ROWS : 1;
+  const long long count = Calibrate(run, mode == COLUMNS ? 1 : 2000, rowsPerCount, context.options);
+  context.timed.push_back(Timed{id, mode, std::move(run), count, {}});
+}
+
+int CountMismatches(const std::vector<double>& values, const std::vector<double>& reference) {
+  int mismatches = 0;
+  for (size_t i = 0; i < values.size(); ++i)
+    mismatches += SameValue(values[i], reference[i]) ? 0 : 1;
+  return mismatches;
+}
+
+// Adds an engine's columns mode: evaluates once for the check, then registers the timed loop,
+// `count` passes over the columns that fill the engine's result column.
+void AddColumns(RowContext& context, EngineId id, std::function<void(double*)> evaluate) {
+  Cell& cell = context.result.cells[id];
+  auto results = std::make_shared<std::vector<double>>(COLUMN_ROWS, 0.0);
+  evaluate(results->data());
+  if (id == NATIVE) context.reference = *results;
+  cell.columnMismatches = CountMismatches(*results, context.reference);
+  double* checksum = &cell.checksum;
+  AddTimed(context, id, COLUMNS,
+           [evaluate = std::move(evaluate), results, checksum](long long count) {
+             const double start = CpuNs();
+             for (long long pass = 0; pass < count; ++pass) evaluate(results->data());
+             const double stop = CpuNs();
+             *checksum += (*results)[COLUMN_ROWS - 1];
+             return (stop - start) / static_cast<double>(count * COLUMN_ROWS);
+           });
 }
 
 // Keeps the compiled results alive, so no compilation can be skipped.
@@ -356,279 +453,133 @@ double TimeCompiles(const Options& options, CompileFunction compile) {
   std::vector<double> samples;
   double sink = 0.0;
   for (int r = 0; r < options.compileRepeats; ++r) {
-    const Clock::time_point start = Clock::now();
+    const double start = CpuNs();
     for (int i = 0; i < options.compilesPerRepeat; ++i) sink += compile();
-    samples.push_back(Seconds(Clock::now() - start) * 1e9 / options.compilesPerRepeat);
+    samples.push_back((CpuNs() - start) / options.compilesPerRepeat);
   }
   compileSink = compileSink + sink;
   return Median(samples);
 }
 
-RowResult MeasureRow(const ExpressionRow& row, const Options& options) {
-  RowResult result{&row, {}, {}};
-  std::vector<Slot> slots;
-  std::string problem;
+template <class Engine>
+std::vector<Binding> Bindings(Engine& engine, const ExpressionRow& row, Columns& columns) {
+  std::vector<Binding> bindings;
+  for (int v = 0; v < VARIABLE_COUNT; ++v)
+    if ((row.variableMask >> v) & 1u)
+      bindings.push_back(Binding{engine.Slot(v), columns.Column(v)});
+  return bindings;
+}
 
+// Registers an engine that compiled the row: one-call mode, compilation, and columns row by row
+// unless `columns` is given (the engine's own way through columns).
+template <class Engine, class CompileFunction>
+void AddEngine(RowContext& context, EngineId id, Engine& engine, NativeEngine& native,
+               CompileFunction compile, std::function<void(double*)> columns = nullptr) {
+  Cell& cell = context.result.cells[id];
+  cell.present = true;
+  if (id != NATIVE) CheckSamples(engine, native, &cell);
+  AddTimed(context, id, ONE_CALL, [&engine, &cell](long long count) {
+    return TimeEngineCalls(engine, count, &cell.checksum);
+  });
+  if (context.fixedCost)
+    AddTimed(context, id, CLEAN_FLAGS,
+             [&engine](long long count) { return TimeCallsCleanFlags(engine, count); });
+  if (!columns) {
+    columns = [&engine, bindings = Bindings(engine, context.row, context.columns)](double* out) {
+      EvaluateEngineRows(engine, bindings.data(), static_cast<int>(bindings.size()), out);
+    };
+  }
+  AddColumns(context, id, std::move(columns));
+  if (id != NATIVE) cell.compileNs = TimeCompiles(context.options, compile);
+}
+
+// Compiles `engine` for the row and registers it, or records why it cannot run the row.
+template <class Engine, class CompileFunction>
+void TryEngine(RowContext& context, EngineId id, const char* text, Engine& engine,
+               NativeEngine& native, CompileFunction compile,
+               std::function<void(double*)> columns = nullptr) {
+  std::string problem;
+  if (text == nullptr) return;
+  if (engine.Compile(context.row, &problem))
+    AddEngine(context, id, engine, native, compile, std::move(columns));
+  else
+    context.result.problems += problem + "; ";
+}
+
+RowResult MeasureRow(const ExpressionRow& row, const Options& options, Columns& columns,
+                     bool fixedCost = false) {
+  RowContext context{row, options, columns, {}, {}, RowResult{&row, {}, {}}, fixedCost};
   NativeEngine native;
+  std::string problem;
   native.Compile(row, &problem);
-  AddSlot(slots, NATIVE, native, native, options, result, false);
+  AddEngine(
+      context, NATIVE, native, native, [] { return 0.0; },
+      [&row, &columns](double* out) {
+        const double* pointers[VARIABLE_COUNT];
+        for (int v = 0; v < VARIABLE_COUNT; ++v) pointers[v] = columns.Column(v);
+        row.nativeColumns(pointers, out, COLUMN_ROWS);
+      });
 
   KaloEngine kalo;
-  if (kalo.Compile(row, &problem)) {
-    AddSlot(slots, KALO, kalo, native, options, result, true);
-    result.cells[KALO].compileNs =
-        TimeCompiles(options, [&row] { return KaloEngine::CompileToFirstResult(row); });
-  } else {
-    result.problems += problem + "; ";
-  }
+  TryEngine(
+      context, KALO, row.kalo, kalo, native,
+      [&row] { return KaloEngine::CompileToFirstResult(row); },
+      [&kalo, &columns](double* out) { kalo.EvaluateColumns(columns, out); });
 #ifdef KALO_BENCH_HAVE_MUPARSER
-  MuparserEngine muparser;
-  if (row.muparser != nullptr && muparser.Compile(row, &problem)) {
-    AddSlot(slots, MUPARSER, muparser, native, options, result, false);
-    MuparserEngine compiler;
-    result.cells[MUPARSER].compileNs =
-        TimeCompiles(options, [&] { return compiler.CompileToFirstResult(row); });
-  } else if (row.muparser != nullptr) {
-    result.problems += problem + "; ";
-  }
+  MuparserEngine muparser, muparserCompiler;
+  if (row.muparser != nullptr) muparser.BindColumns(row, columns);
+  TryEngine(
+      context, MUPARSER, row.muparser, muparser, native,
+      [&] { return muparserCompiler.CompileToFirstResult(row); },
+      [&muparser](double* out) { muparser.EvaluateColumns(out); });
 #endif
 #ifdef KALO_BENCH_HAVE_FPARSER
-  FparserEngine fparser;
-  if (row.fparser != nullptr && fparser.Compile(row, &problem)) {
-    AddSlot(slots, FPARSER, fparser, native, options, result, false);
-    FparserEngine compiler;
-    result.cells[FPARSER].compileNs =
-        TimeCompiles(options, [&] { return compiler.CompileToFirstResult(row); });
-  } else if (row.fparser != nullptr) {
-    result.problems += problem + "; ";
-  }
+  FparserEngine fparser, fparserCompiler;
+  TryEngine(context, FPARSER, row.fparser, fparser, native,
+            [&] { return fparserCompiler.CompileToFirstResult(row); });
 #endif
 #ifdef KALO_BENCH_HAVE_MATHEVAL
   MathevalEngine matheval;
-  if (row.matheval != nullptr && matheval.Compile(row, &problem)) {
-    AddSlot(slots, MATHEVAL, matheval, native, options, result, false);
-    result.cells[MATHEVAL].compileNs =
-        TimeCompiles(options, [&row] { return MathevalEngine::CompileToFirstResult(row); });
-  } else if (row.matheval != nullptr) {
-    result.problems += problem + "; ";
-  }
+  TryEngine(context, MATHEVAL, row.matheval, matheval, native,
+            [&row] { return MathevalEngine::CompileToFirstResult(row); });
+#endif
+#ifdef KALO_BENCH_HAVE_EXPRTK
+  ExprtkEngine exprtk(INITIAL_VALUES), exprtkCompiler(INITIAL_VALUES);
+  TryEngine(context, EXPRTK, row.exprtk, exprtk, native,
+            [&] { return exprtkCompiler.CompileToFirstResult(row); });
+#endif
+#ifdef KALO_BENCH_HAVE_TINYEXPR
+  TinyexprEngine tinyexpr;
+  TryEngine(context, TINYEXPR, row.tinyexpr, tinyexpr, native,
+            [&row] { return TinyexprEngine::CompileToFirstResult(row); });
 #endif
 
   for (int r = 0; r < options.repeats; ++r)
-    for (Slot& slot : slots)
-      slot.samples.push_back(
-          slot.timeOnce(slot.engine, slot.iterations, &result.cells[slot.id].checksum));
-  for (Slot& slot : slots) result.cells[slot.id].evalNs = Median(slot.samples);
-  result.cells[KALO].failures = kalo.Failures();
-  return result;
-}
-
-// --- Report ---
-
-bool Compiled(EngineId id) {
-  switch (id) {
-    case NATIVE:
-    case KALO: return true;
-#ifdef KALO_BENCH_HAVE_MUPARSER
-    case MUPARSER: return true;
-#endif
-#ifdef KALO_BENCH_HAVE_FPARSER
-    case FPARSER: return true;
-#endif
-#ifdef KALO_BENCH_HAVE_MATHEVAL
-    case MATHEVAL: return true;
-#endif
-    default: return false;
-  }
-}
-
-std::vector<EngineId> EnginesBuilt() {
-  std::vector<EngineId> engines;
-  for (int id = 0; id < ENGINE_COUNT; ++id)
-    if (Compiled(static_cast<EngineId>(id))) engines.push_back(static_cast<EngineId>(id));
-  return engines;
-}
-
-std::vector<EngineId> Peers() {
-  std::vector<EngineId> peers;
-  for (EngineId id : EnginesBuilt())
-    if (id != NATIVE && id != KALO) peers.push_back(id);
-  return peers;
-}
-
-bool EveryEngineRuns(const RowResult& result) {
-  for (EngineId id : EnginesBuilt())
-    if (!result.cells[id].present) return false;
-  return true;
-}
-
-std::string Ns(const Cell& cell) { return cell.present ? Format("%.1f", cell.evalNs) : "–"; }
-
-std::string Ratio(const Cell& top, const Cell& bottom) {
-  if (!top.present || !bottom.present || bottom.evalNs <= 0.0) return "–";
-  return Format("%.2f", top.evalNs / bottom.evalNs);
-}
-
-// Pipes would end the markdown cell.
-std::string Escape(const std::string& text) {
-  std::string escaped;
-  for (char c : text) escaped += c == '|' ? std::string("\\|") : std::string(1, c);
-  return escaped;
-}
-
-struct Mean {
-  double logSum = 0.0;
-  int count = 0;
-  void Add(double value) {
-    logSum += std::log(value);
-    ++count;
-  }
-  double Value() const { return count == 0 ? 0.0 : std::exp(logSum / count); }
-};
-
-void WriteMarkdown(std::FILE* out, const ExpressionSet& set, const std::vector<RowResult>& rows,
-                   const Options& options) {
-  const std::vector<EngineId> engines = EnginesBuilt();
-  const std::vector<EngineId> peers = Peers();
-
-  // Summary first: the headline.
-  Mean evalMeans[ENGINE_COUNT], compileMeans[ENGINE_COUNT];
-  Mean kaloAll, nativeAll;
-  int commonRows = 0, commonMismatchRows = 0;
-  long long kaloFailures = 0;
-  for (const RowResult& result : rows) {
-    kaloFailures += result.cells[KALO].failures;
-    if (result.cells[KALO].present && result.cells[NATIVE].present) {
-      kaloAll.Add(result.cells[KALO].evalNs);
-      nativeAll.Add(result.cells[NATIVE].evalNs);
+    for (Timed& timed : context.timed) timed.samples.push_back(timed.run(timed.count));
+  for (Timed& timed : context.timed) {
+    Cell& cell = context.result.cells[timed.id];
+    const double median = Median(timed.samples);
+    switch (timed.mode) {
+      case ONE_CALL: cell.evalNs = median; break;
+      case COLUMNS: cell.columnNs = median; break;
+      case CLEAN_FLAGS: cell.cleanFlagsNs = median; break;
     }
-    if (!EveryEngineRuns(result)) continue;
-    ++commonRows;
-    bool mismatch = false;
-    for (EngineId id : engines) {
-      evalMeans[id].Add(result.cells[id].evalNs);
-      if (id != NATIVE) compileMeans[id].Add(result.cells[id].compileNs);
-      mismatch |= result.cells[id].mismatches != 0;
-    }
-    commonMismatchRows += mismatch ? 1 : 0;
   }
-
-  std::fprintf(out, "## Set `%s`: %zu rows (%d lines of the list dropped)\n\n", set.name,
-               rows.size(), set.dropped);
-  std::fprintf(out, "Engines built in: ");
-  for (EngineId id : engines) std::fprintf(out, "%s ", ENGINE_NAMES[id]);
-  std::fprintf(out,
-               "\\\nEvaluation: median of %d repeats; each repeat runs %lld to %lld evaluations "
-               "(about %.0f ms per engine), `a` changing every iteration.\\\n"
-               "Compilation (text to first result): median of %d repeats of %d compilations.\n\n",
-               options.repeats, options.minIterations, options.maxIterations,
-               options.repeatSeconds * 1e3, options.compileRepeats, options.compilesPerRepeat);
-
-  std::fprintf(out, "### Geometric means over the %d rows every engine runs\n\n", commonRows);
-  std::fprintf(
-      out, "| engine | ns/eval | × native | kalo/engine | compile µs | kalo/engine (compile) |\n");
-  std::fprintf(out, "|---|---:|---:|---:|---:|---:|\n");
-  const double nativeMean = evalMeans[NATIVE].Value();
-  const double kaloMean = evalMeans[KALO].Value();
-  const double kaloCompile = compileMeans[KALO].Value();
-  for (EngineId id : engines) {
-    const double mean = evalMeans[id].Value();
-    const std::string compile = id == NATIVE ? "–" : Format("%.2f", compileMeans[id].Value() / 1e3);
-    const std::string compileRatio =
-        id == NATIVE ? "–" : Format("%.2f", kaloCompile / compileMeans[id].Value());
-    std::fprintf(out, "| %s | %.1f | %.2f | %.2f | %s | %s |\n", ENGINE_NAMES[id], mean,
-                 mean / nativeMean, kaloMean / mean, compile.c_str(), compileRatio.c_str());
-  }
-  std::fprintf(out,
-               "\nkalo over all %d rows it runs: %.1f ns/eval against native's %.1f, "
-               "kalo/native %.2f.\\\n",
-               kaloAll.count, kaloAll.Value(), nativeAll.Value(),
-               nativeAll.Value() > 0 ? kaloAll.Value() / nativeAll.Value() : 0.0);
-  std::fprintf(out,
-               "Rows of the common set with a mismatch against native: %d. kalo evaluations that "
-               "reported an error: %lld.\n\n",
-               commonMismatchRows, kaloFailures);
-
-  // Per-row evaluation table.
-  std::fprintf(out, "### Evaluation, ns per evaluation (median)\n\n| # | expression |");
-  for (EngineId id : engines) std::fprintf(out, " %s |", ENGINE_NAMES[id]);
-  std::fprintf(out, " kalo/native |");
-  for (EngineId id : peers) std::fprintf(out, " kalo/%s |", ENGINE_NAMES[id]);
-  std::fprintf(out, " checks | notes |\n|---:|---|");
-  for (size_t i = 0; i < engines.size() + 1 + peers.size(); ++i) std::fprintf(out, "---:|");
-  std::fprintf(out, "---|---|\n");
-  int number = 0;
-  for (const RowResult& result : rows) {
-    std::fprintf(out, "| %d | `%s` |", number++, Escape(result.row->source).c_str());
-    for (EngineId id : engines) std::fprintf(out, " %s |", Ns(result.cells[id]).c_str());
-    std::fprintf(out, " %s |", Ratio(result.cells[KALO], result.cells[NATIVE]).c_str());
-    for (EngineId id : peers)
-      std::fprintf(out, " %s |", Ratio(result.cells[KALO], result.cells[id]).c_str());
-    std::string checks;
-    for (EngineId id : engines) {
-      const Cell& cell = result.cells[id];
-      if (cell.mismatches != 0)
-        checks += std::string(ENGINE_NAMES[id]) + " " + std::to_string(cell.mismatches) + "/" +
-                  std::to_string(std::size(SAMPLE_POINTS)) + ": " + cell.mismatchText + "; ";
-      if (cell.failures != 0)
-        checks += std::string(ENGINE_NAMES[id]) + " " + std::to_string(cell.failures) + " errors; ";
-    }
-    std::string notes = result.row->notes != nullptr ? result.row->notes : "";
-    if (!EveryEngineRuns(result)) notes = "not in the means; " + notes;
-    notes += result.problems;
-    std::fprintf(out, " %s | %s |\n", checks.empty() ? "ok" : Escape(checks).c_str(),
-                 Escape(notes).c_str());
-  }
-
-  // Compilation table.
-  std::fprintf(out,
-               "\n### Compilation, µs from text to first result (median)\n\n| # | expression |");
-  for (EngineId id : engines)
-    if (id != NATIVE) std::fprintf(out, " %s |", ENGINE_NAMES[id]);
-  for (EngineId id : peers) std::fprintf(out, " kalo/%s |", ENGINE_NAMES[id]);
-  std::fprintf(out, "\n|---:|---|");
-  for (size_t i = 0; i < engines.size() - 1 + peers.size(); ++i) std::fprintf(out, "---:|");
-  std::fprintf(out, "\n");
-  number = 0;
-  for (const RowResult& result : rows) {
-    std::fprintf(out, "| %d | `%s` |", number++, Escape(result.row->source).c_str());
-    for (EngineId id : engines) {
-      if (id == NATIVE) continue;
-      const Cell& cell = result.cells[id];
-      std::fprintf(out, " %s |", cell.present ? Format("%.2f", cell.compileNs / 1e3).c_str() : "–");
-    }
-    for (EngineId id : peers) {
-      const Cell& kalo = result.cells[KALO];
-      const Cell& peer = result.cells[id];
-      std::fprintf(out, " %s |",
-                   kalo.present && peer.present
-                       ? Format("%.2f", kalo.compileNs / peer.compileNs).c_str()
-                       : "–");
-    }
-    std::fprintf(out, "\n");
-  }
-  std::fprintf(out, "\n");
+  context.result.cells[KALO].failures = kalo.Failures();
+  return context.result;
 }
 
-void WriteCsv(std::FILE* out, const ExpressionSet& set, const std::vector<RowResult>& rows) {
-  std::fprintf(out, "set,row,engine,eval_ns,compile_ns,failures,mismatches,expression\n");
-  int number = 0;
-  for (const RowResult& result : rows) {
-    for (EngineId id : EnginesBuilt()) {
-      const Cell& cell = result.cells[id];
-      if (!cell.present) continue;
-      std::fprintf(out, "%s,%d,%s,%.3f,%.1f,%lld,%d,\"%s\"\n", set.name, number, ENGINE_NAMES[id],
-                   cell.evalNs, cell.compileNs, cell.failures, cell.mismatches, result.row->source);
-    }
-    ++number;
-  }
-}
+// `Y = X`: kalo declares X and Y only, so the call copies one value in and one out; every peer
+// evaluates `a` over its usual bindings. Against the C++ call this is the fixed cost of a call.
+const ExpressionRow FIXED_ROW = {
+    "Y = X",  "Y = X",         "a",  "a",  "a", "a", "a", "kalo declares X and Y only",
+    Identity, IdentityColumns, 0x1u, "X Y"};
 
 void Usage() {
   std::fprintf(stderr,
                "usage: kalo_peers [--set NAME] [--list] [--repeats N] [--repeat-ms MS]\n"
                "                  [--max-iterations N] [--compile-repeats N] [--compiles N]\n"
-               "                  [--markdown FILE] [--csv FILE] [--quiet]\n"
+               "                  [--markdown FILE] [--csv FILE] [--json FILE] [--quiet]\n"
                "Writes markdown to standard output unless --markdown is given.\n");
 }
 
@@ -657,6 +608,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       options->markdownPath = argv[++i];
     } else if (arg == "--csv" && hasValue) {
       options->csvPath = argv[++i];
+    } else if (arg == "--json" && hasValue) {
+      options->jsonPath = argv[++i];
     } else {
       return false;
     }
@@ -664,54 +617,67 @@ bool ParseOptions(int argc, char** argv, Options* options) {
   return true;
 }
 
+const ExpressionSet* FindSet(const Options& options) {
+  int setCount = 0;
+  const ExpressionSet* sets = ExpressionSets(&setCount);
+  const ExpressionSet* found = nullptr;
+  for (int i = 0; i < setCount; ++i)
+    if (std::strcmp(sets[i].name, options.set) == 0) found = &sets[i];
+  if (options.list || found == nullptr) {
+    if (found == nullptr && !options.list) std::fprintf(stderr, "no set named %s\n", options.set);
+    for (int i = 0; i < setCount; ++i)
+      std::fprintf(stderr, "%s: %d rows\n", sets[i].name, sets[i].count);
+    return nullptr;
+  }
+  return found;
+}
+
+// Writes one output file with `write`, to standard output when `path` is null.
+template <class WriteFunction>
+bool WriteFile(const char* path, WriteFunction write) {
+  std::FILE* out = path != nullptr ? std::fopen(path, "w") : stdout;
+  if (out == nullptr) {
+    std::perror(path);
+    return false;
+  }
+  write(out);
+  if (out != stdout) std::fclose(out);
+  return true;
+}
+
 }  // namespace
+}  // namespace kalo::bench
 
 int main(int argc, char** argv) {
+  using namespace kalo::bench;
   Options options;
   if (!ParseOptions(argc, argv, &options)) {
     Usage();
     return 2;
   }
-  int setCount = 0;
-  const ExpressionSet* sets = kalo::bench::ExpressionSets(&setCount);
-  const ExpressionSet* set = nullptr;
-  for (int i = 0; i < setCount; ++i)
-    if (std::strcmp(sets[i].name, options.set) == 0) set = &sets[i];
-  if (options.list || set == nullptr) {
-    if (set == nullptr && !options.list) std::fprintf(stderr, "no set named %s\n", options.set);
-    for (int i = 0; i < setCount; ++i)
-      std::fprintf(stderr, "%s: %d rows\n", sets[i].name, sets[i].count);
-    return options.list ? 0 : 2;
-  }
+  const ExpressionSet* set = FindSet(options);
+  if (set == nullptr) return options.list ? 0 : 2;
 
   for (int i = 0; i < A_COUNT; ++i) aValues[i] = INITIAL_VALUES[0] + i * 1e-6;
-
+  Columns columns;
+  const RowResult fixed = MeasureRow(FIXED_ROW, options, columns, true);
   std::vector<RowResult> results;
   for (int i = 0; i < set->count; ++i) {
-    results.push_back(MeasureRow(set->rows[i], options));
+    results.push_back(MeasureRow(set->rows[i], options, columns));
     if (!options.quiet) {
       const RowResult& r = results.back();
-      std::fprintf(stderr, "[%d/%d] %-40.40s native %.1f kalo %.1f ns\n", i + 1, set->count,
-                   set->rows[i].source, r.cells[NATIVE].evalNs, r.cells[KALO].evalNs);
+      std::fprintf(stderr, "[%d/%d] %-40.40s native %.1f kalo %.1f ns; columns %.2f %.2f\n", i + 1,
+                   set->count, set->rows[i].source, r.cells[NATIVE].evalNs, r.cells[KALO].evalNs,
+                   r.cells[NATIVE].columnNs, r.cells[KALO].columnNs);
     }
   }
-
-  std::FILE* out = stdout;
-  if (options.markdownPath != nullptr) out = std::fopen(options.markdownPath, "w");
-  if (out == nullptr) {
-    std::perror(options.markdownPath);
-    return 1;
-  }
-  WriteMarkdown(out, *set, results, options);
-  if (out != stdout) std::fclose(out);
-  if (options.csvPath != nullptr) {
-    std::FILE* csv = std::fopen(options.csvPath, "w");
-    if (csv == nullptr) {
-      std::perror(options.csvPath);
-      return 1;
-    }
-    WriteCsv(csv, *set, results);
-    std::fclose(csv);
-  }
-  return 0;
+  bool written = WriteFile(options.markdownPath, [&](std::FILE* out) {
+    WriteMarkdown(out, *set, results, fixed, options);
+  });
+  if (written && options.csvPath != nullptr)
+    written = WriteFile(options.csvPath, [&](std::FILE* out) { WriteCsv(out, *set, results); });
+  if (written && options.jsonPath != nullptr)
+    written =
+        WriteFile(options.jsonPath, [&](std::FILE* out) { WriteJson(out, *set, results, fixed); });
+  return written ? 0 : 1;
 }
