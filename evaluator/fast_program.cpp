@@ -9,15 +9,6 @@
 namespace kalo {
 namespace {
 
-constexpr unsigned ENDING_FAULTS = platform::FAULT_DENORMAL | platform::FAULT_DIVIDE_BY_ZERO |
-                                   platform::FAULT_OVERFLOW | platform::FAULT_UNDERFLOW;
-
-// Operations computed inline with SSE instructions; every other one calls the maths library.
-bool IsInline(CodeWord op) {
-  return op <= OP_LAST_OPERATOR || op == OP_FABS || op == OP_SQRT || op == OP_D2R || op == OP_R2D ||
-         op == OP_MAX || op == OP_MIN || op == OP_IF;
-}
-
 uint16_t TemporaryAt(int position) { return static_cast<uint16_t>(POOL_REGISTERS + position); }
 
 void SetBits(double* target, uint64_t bits) { std::memcpy(target, &bits, sizeof bits); }
@@ -31,15 +22,23 @@ void InitializeRegisters(double* registers) {
   registers[MINUS_ONE_REGISTER] = math::TRUE_VALUE;
   registers[DEGREES_TO_RADIANS_REGISTER] = math::PI / 180;
   registers[RADIANS_TO_DEGREES_REGISTER] = 180 / math::PI;
-  SetBits(&registers[NORMAL_BASE_REGISTER], NORMAL_BASE);
-  SetBits(&registers[NORMAL_WIDTH_REGISTER], NORMAL_WIDTH);
+  SetBits(&registers[NORMAL_BASE_REGISTER], math::PLAIN_BASE);
+  SetBits(&registers[NORMAL_WIDTH_REGISTER], math::PLAIN_WIDTH);
 }
 
 // Follows the stack the code would build, register by register, instead of value by value.
 void Expression::BuildFastProgram() {
   fast.usable = false;
   fast.callsLibrary = false;
+  fast.callsHost = false;
   fast.count = 0;
+  for (int i = 0; i < codeCount; ++i) {
+    fast.callsHost |= IsUserCall(code[i]);
+    fast.callsLibrary |= math::IsLibraryOperation(code[i]);
+  }
+  fast.literalsPlain = true;
+  for (int slot = variableCount; slot < poolCount; ++slot)
+    fast.literalsPlain &= math::IsNormalOrZeroBits(pool[slot]);
   uint16_t stack[STACK_SIZE];
   int depth = 0;
   for (int i = 0; i < codeCount; ++i) {
@@ -52,7 +51,6 @@ void Expression::BuildFastProgram() {
     if (IsUserCall(word) || word == OP_RANDU || word == OP_RANDN || !IsOperation(word)) return;
     const int count = OperandCount(word);
     if (depth < count) return;
-    fast.callsLibrary |= !IsInline(word);
     FastOperation& op = fast.operations[fast.count++];
     const uint16_t* operands = stack + depth - count;
     op.operation = static_cast<uint16_t>(word);
@@ -80,22 +78,20 @@ void Expression::BuildFastProgram() {
 
 // True when the run succeeded exactly as the interpreter would have; false when the interpreter
 // must run the program to find out what went wrong. Writes nothing but temporaries until then.
+// Both fast forms test values, never flags: on inputs and literals that are normal or zero, an
+// operation whose result passes its test has not faulted (math::MayHaveFaulted), and any other
+// input goes to the interpreter straight away.
 bool Expression::RunFast(bool inputsPlain) {
+  if (!inputsPlain || !fast.literalsPlain) return false;
   double* const registers = pool;
   bool suspect = false;
   double result;
   const double* top = &registers[fast.lastTop];
   const double* next = &registers[fast.lastNext];
-  unsigned watched = ENDING_FAULTS;
-  if (fast.native.entry != nullptr && inputsPlain) {
-    // Machine code runs only on inputs that are neither NaN nor denormal: a NaN passes through
-    // arithmetic without raising a flag, and code that tests its values does not test its inputs.
+  if (fast.native.entry != nullptr) {
     fast.suspect = false;
     result = reinterpret_cast<NativeEntry>(const_cast<void*>(fast.native.entry))(registers, this);
     suspect = fast.suspect;
-    // Machine code that tests no result's value shows a NaN only by the invalid flag it raised;
-    // machine code that tests them all needs no flag at all.
-    watched = fast.native.checksValues ? 0u : watched | platform::FAULT_INVALID;
     // Machine code keeps its temporaries in processor registers and saves only these two.
     top = &registers[RECORD_TOP_REGISTER];
     next = &registers[RECORD_NEXT_REGISTER];
@@ -103,19 +99,15 @@ bool Expression::RunFast(bool inputsPlain) {
     const KAL_ANGULAR_UNITS units = angularUnits;
     const FastOperation* const end = fast.operations + fast.count;
     for (const FastOperation* op = fast.operations; op != end; ++op) {
-      const double value = math::Apply(op->operation, registers[op->x], registers[op->y],
-                                       registers[op->z], units, &suspect);
+      bool rangeFailed = false;
+      const double x = registers[op->x], y = registers[op->y];
+      const double value = math::Apply(op->operation, x, y, registers[op->z], units, &rangeFailed);
       registers[op->target] = value;
-      // The interpreter stops at a tiny or non-finite result even when no flag is raised.
-      suspect |= !math::IsNormalOrZeroBits(value);
+      suspect |= math::MayHaveFaulted(op->operation, x, y, value, rangeFailed);
     }
     result = registers[fast.result];
   }
-  const unsigned faults =
-      watched == 0
-          ? 0u
-          : (fast.callsLibrary ? platform::ReadFloatFaults() : platform::ReadSseFaults()) & watched;
-  if (suspect || faults != 0 || !math::IsNormalOrZeroBits(result)) return false;
+  if (suspect) return false;
   lastCodeWord = code[codeCount - 1];
   if (fast.count > 0) {
     topValue = *top;

@@ -32,11 +32,6 @@ constexpr int MAGNITUDE_MASK_REGISTER = SIGN_MASK_REGISTER + 1;
 constexpr int MINUS_ONE_REGISTER = MAGNITUDE_MASK_REGISTER + 1;
 constexpr int DEGREES_TO_RADIANS_REGISTER = MINUS_ONE_REGISTER + 1;
 constexpr int RADIANS_TO_DEGREES_REGISTER = DEGREES_TO_RADIANS_REGISTER + 1;
-// Bit patterns for the value tests of machine code, doubled to drop the sign: the start and the
-// width of the range of results that pass. It starts just above the smallest normal double,
-// because a product can round up to that one from a tiny value, which counts as an underflow.
-constexpr uint64_t NORMAL_BASE = 0x0010000000000001ull << 1;
-constexpr uint64_t NORMAL_WIDTH = 0xFFE0000000000000ull - NORMAL_BASE;
 constexpr int NORMAL_BASE_REGISTER = RADIANS_TO_DEGREES_REGISTER + 1;
 constexpr int NORMAL_WIDTH_REGISTER = NORMAL_BASE_REGISTER + 1;
 constexpr int SPILL_REGISTERS = NORMAL_WIDTH_REGISTER + 1;
@@ -56,8 +51,10 @@ struct FastProgram {
   FastOperation operations[400];
   int32_t count;
   bool usable;
-  bool callsLibrary;  // whether a maths-library routine runs, which may use the x87 unit
-  uint16_t result;    // the register that holds the program's value
+  bool callsLibrary;   // whether a maths-library routine runs
+  bool callsHost;      // whether a host function runs (then the register form is not usable)
+  bool literalsPlain;  // every literal is normal or zero, as the value tests need
+  uint16_t result;     // the register that holds the program's value
   // The operands that the last operation leaves in topValue and nextValue.
   uint16_t lastTop;
   uint16_t lastNext;

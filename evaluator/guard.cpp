@@ -70,12 +70,9 @@ class FloatScope {
   FloatScope(const FloatScope&) = delete;
   FloatScope& operator=(const FloatScope&) = delete;
 
-  // The run goes on to code that may use the x87 unit.
-  void NoteX87InRun() { x87InRun_ = true; }
-
  private:
   platform::FloatState saved_;
-  bool x87InRun_;
+  const bool x87InRun_;
 };
 
 // printf's "%G", but with a "." whatever the locale: six significant digits, upper case.
@@ -161,11 +158,14 @@ bool Expression::RunGuarded(double* values) {
     // before the run has reset its unit.
     plain &= math::IsNormalOrZeroBits(values[i]);
   }
-  FloatScope floatScope(!fast.usable || fast.callsLibrary);
+  const FloatScope floatScope(UsesX87());
   if (fast.usable && RunFast(plain)) return true;
-  floatScope.NoteX87InRun();
   RunProgram();
   return errorCode == ERROR_NONE;
+}
+
+bool Expression::UsesX87() const {
+  return fast.callsHost || (platform::LIBRARY_USES_X87 && fast.callsLibrary);
 }
 
 void Expression::ComposeEvalError() {

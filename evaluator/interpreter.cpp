@@ -1,8 +1,10 @@
 // The interpreter: runs the postfix program once over a stack of doubles.
 //
-// Faults are found the way a trapping unit would find them, but without traps: every exception
-// stays masked and the sticky flags are read after each operation. The flags are cleared once
-// before the run; the first one found set ends it.
+// Faults of kalo's own arithmetic are found the way a trapping unit would find them, but without
+// traps: every exception stays masked and the SSE flags are read after each operation. The flags
+// are cleared before the run; the first one found set ends it. A maths-library routine's result
+// is judged by its values instead (math::LibraryFault), and the flags it raised are dropped; a
+// host function's fault is read from both units' flags.
 #include "evaluator/errors.h"
 #include "evaluator/math.h"
 #include "expression/diagnostics.h"
@@ -35,7 +37,8 @@ int FaultCode(unsigned faults) {
 bool Expression::RunProgram() {
   double stack[STACK_SIZE + 1];
   int depth = 0;
-  platform::ClearFloatFaults();
+  platform::ClearSseFaults();
+  if (UsesX87()) platform::ClearX87Faults();
   for (int i = 0; i < codeCount; ++i) {
     if (errorCode != 0) return false;
     const CodeWord word = code[i];
@@ -89,8 +92,16 @@ bool Expression::ExecuteBuiltin(CodeWord operation, double* stack, int* depth) {
   const double result = math::Apply(operation, x, y, z, angularUnits, &rangeFailed);
   const int newDepth = n - count + 1;
   stack[newDepth] = result;
+  const unsigned rule = math::GetLibraryRule(operation);
+  if (rule & math::LIBRARY) {
+    platform::ClearSseFaults();
+    if (platform::LIBRARY_USES_X87) platform::ClearX87Faults();
+    errorCode = math::LibraryFault(rule, x, y, result, rangeFailed);
+    *depth = newDepth;
+    return errorCode == ERROR_NONE;
+  }
   if (rangeFailed) errorCode = ERROR_OVERFLOW_RANGE;
-  const unsigned faults = platform::ReadFloatFaults() & ENDING_FAULTS;
+  const unsigned faults = platform::ReadSseFaults() & ENDING_FAULTS;
   if (faults != 0) {
     errorCode = FaultCode(faults);
     return false;

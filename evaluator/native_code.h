@@ -1,7 +1,7 @@
 // Machine code for the register form of a program (evaluator/fast_program.h), on processors we
 // can write code for (x86-64). The code computes exactly what the register form computes, with
-// the same instructions or the same library calls, so results are identical to the bit; it
-// leaves every fault to be found afterwards through the sticky flags, like the register form.
+// the same instructions or the same library calls, so results are identical to the bit, and it
+// tests the values as the register form does.
 #pragma once
 
 #include <cstdint>
@@ -17,9 +17,6 @@ struct NativeCode {
   const uint8_t* executable = nullptr;  // the same bytes, seen executable
   const void* entry = nullptr;          // the compiled program; null when there is none
   int32_t slot = -1;
-  // The code tests every result's value itself, so a run on plain inputs needs no look at the
-  // floating-point flags (see native_x64.cpp).
-  bool checksValues = false;
 };
 
 // Takes a slot from the process-wide pool of code memory; leaves `code` empty when none can be

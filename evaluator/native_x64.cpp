@@ -5,15 +5,12 @@
 // holds the register file and r12 the Expression, both preserved across library calls, which
 // take their operands in xmm0..xmm2 after the positions below them are saved to memory.
 //
-// A program whose operations are all written inline tests its results' values itself: every
-// result that is not a normal double or zero, and every product or quotient of nonzero operands
-// that came out zero, marks the run suspect. On inputs and literals that are all normal or zero
-// that finds every fault the interpreter would stop at, so the flags need not be read,
-// and reading them costs more than such a program (it waits for the arithmetic in flight).
-//
-// Programs that call library routines instead subtract every result from itself into a scratch
-// register: that raises the denormal flag for a tiny result and the invalid flag for an infinite
-// one, so the sticky flags, read once at the end, tell of what the routines and the values did.
+// Every result is tested by value, never by the flags (reading them waits for the arithmetic in
+// flight, and the maths library raises flags of its own): an inline result that is not a normal
+// double or zero, and a product or quotient of nonzero operands that came out zero, marks the
+// run suspect; everything else goes through CallApply, which judges its result the same way as
+// the register form (math::MayHaveFaulted). The code runs only on inputs and literals that are
+// normal or zero, where these tests find every fault the interpreter would stop at.
 #include <cstddef>
 #include <cstring>
 #include <mutex>
@@ -31,7 +28,6 @@ constexpr size_t SLOT_SIZE = 4096;
 constexpr size_t SLOTS_PER_REGION = 256;
 constexpr int MAX_NATIVE_DEPTH = 14;  // xmm0..xmm13
 constexpr int SCRATCH = 14;
-constexpr int CHECK = 15;
 
 // Code memory is mapped in regions of equal slots, and slots are recycled, so that an
 // Expression takes its slot without a system call in the common case.
@@ -92,7 +88,7 @@ CodeArena& Arena() {
 double CallApply(uint32_t operation, Expression* expression, double x, double y, double z) {
   bool rangeFailed = false;
   const double result = math::Apply(operation, x, y, z, expression->angularUnits, &rangeFailed);
-  if (rangeFailed) expression->fast.suspect = true;
+  if (math::MayHaveFaulted(operation, x, y, result, rangeFailed)) expression->fast.suspect = true;
   return result;
 }
 
@@ -259,13 +255,6 @@ bool MayLeaveTheNormalRange(CodeWord operation) {
 // exact, and so is a square root.
 bool MayUnderflowToZero(CodeWord operation) { return operation == OP_MUL || operation == OP_DIV; }
 
-// Literals too must be normal or zero for the value tests: a long mantissa can write a denormal
-// or an infinity.
-bool LiteralsArePlain(const Expression& expression) {
-  for (int slot = expression.variableCount; slot < expression.poolCount; ++slot)
-    if (!math::IsNormalOrZeroBits(expression.pool[slot])) return false;
-  return true;
-}
 // A result that failed the quick range test: xmm<x> holds it, xmm<x + 1> the second operand and
 // rdx the first one for the operations that may underflow to zero.
 struct ValueCheck {
@@ -337,9 +326,8 @@ void ReleaseNativeCode(NativeCode* code) {
 
 namespace {
 
-// Writes the program into the slot; false when it does not fit, or when `testValues` is asked
-// for and an operation is not written inline (a call leaves only the flags to tell).
-bool EmitProgram(const Expression& expression, uint8_t* slot, bool testValues) {
+// Writes the program into the slot; false when it does not fit.
+bool EmitProgram(const Expression& expression, uint8_t* slot) {
   const int32_t suspectOffset =
       static_cast<int32_t>(reinterpret_cast<const uint8_t*>(&expression.fast.suspect) -
                            reinterpret_cast<const uint8_t*>(&expression));
@@ -364,14 +352,9 @@ bool EmitProgram(const Expression& expression, uint8_t* slot, bool testValues) {
       if (depth < 2) e.Load(SCRATCH, ZERO_REGISTER);
       e.Store(RECORD_NEXT_REGISTER, depth >= 2 ? depth - 2 : SCRATCH);
     }
-    if (testValues && MayUnderflowToZero(word)) e.MoveToGeneral(2, x);  // rdx: first operand
+    if (MayUnderflowToZero(word)) e.MoveToGeneral(2, x);  // rdx: first operand
     if (!EmitInline(e, word, x)) {
-      if (testValues) return false;
       EmitCall(e, word, x, count);
-    }
-    if (!testValues) {
-      e.Move(CHECK, x);
-      e.SseRegister(0xF2, SUBSD, CHECK, x);
     } else if (MayLeaveTheNormalRange(word)) {
       EmitRangeTest(e, x);
       const size_t jump = e.Jump({0x0F, 0x83});  // jae: not normal, or zero
@@ -389,12 +372,8 @@ bool EmitProgram(const Expression& expression, uint8_t* slot, bool testValues) {
 void CompileNativeCode(Expression& expression) {
   NativeCode& native = expression.fast.native;
   native.entry = nullptr;
-  native.checksValues = false;
-  if (native.writable == nullptr) return;
-  native.checksValues =
-      LiteralsArePlain(expression) && EmitProgram(expression, native.writable, true);
-  if (native.checksValues || EmitProgram(expression, native.writable, false))
-    native.entry = native.executable;
+  if (native.writable == nullptr || !expression.fast.literalsPlain) return;
+  if (EmitProgram(expression, native.writable)) native.entry = native.executable;
 }
 
 }  // namespace kalo

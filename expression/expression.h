@@ -70,6 +70,7 @@ struct Expression {
   bool EnterGate();
   void ResetRecord();
   bool RunGuarded(double* values);
+  bool UsesX87() const;
   bool RunProgram();
   void BuildFastProgram();
   bool RunFast(bool inputsPlain);
