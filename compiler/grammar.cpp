@@ -9,15 +9,13 @@
 //                   | IDENT [ "(" logical { "," logical } ")" ]
 //
 // Each parse function is entered on the first token of its construct and leaves on the first
-// token after it. The first fault composes the message and every caller passes false up.
+// token after it. The first fault is noted and every caller passes false up; its message is
+// composed once, where the Tokenizer stopped.
 #include <cstring>
 
+#include "compiler/compiler.h"
 #include "compiler/tokenizer.h"
-#include "evaluator/builtins.h"
-#include "evaluator/random.h"
 #include "expression/diagnostics.h"
-#include "expression/expression.h"
-#include "platform/platform.h"
 #include "userfunc/registry.h"
 
 namespace kalo {
@@ -49,176 +47,186 @@ const BinaryOperator* FindOperator(const Level& level, TokenKind token) {
   return nullptr;
 }
 
-}  // namespace
+// One compilation: the tokens of one equation into one program.
+class Parser {
+ public:
+  Parser(Tokenizer& tokenizer, Program& program) : tokenizer_(tokenizer), program_(program) {}
 
-bool Expression::Compile(const char* equation) {
-  if (!KALO_CHECK(equation != nullptr, CHECK_FILE_PARSE)) equation = "";
-  // A failed internal check composes no text of its own; the host then reads this one.
-  BoundedCopy(message, "Internal error", MESSAGE_SIZE);
-  Tokenizer local(equation);
-  tokenizer = &local;
-  bool compiled;
-  try {
-    compiled = ParseStatement();
-  } catch (int id) {
-    compiled = ComposeCompileError(id, local.text, local.cursor);
+  bool ParseStatement();
+  // The compile error that stopped the parse; 0 after a failed internal check.
+  int fault() const { return fault_; }
+
+ private:
+  void Advance() { current_ = tokenizer_.NextToken(); }
+  // Passes `condition` on, noting fault `id` when it is false; the parse then unwinds.
+  bool Require(bool condition, int id) {
+    if (!condition) fault_ = id;
+    return condition;
   }
-  tokenizer = nullptr;
-  if (!compiled) return false;
-  BuildFastProgram();
-  SeedRandom(platform::TickCount());
-  return true;
-}
+  bool Expect(TokenKind kind, int id);
+  bool Emit(CodeWord word);
+  bool AddLiteral(double value);
+  bool ParseLevel(int level);
+  bool ParseLogical() { return ParseLevel(0); }
+  bool ParsePrimary();
+  bool ParseNegation();
+  bool ParseNot();
+  bool ParseParenthesized();
+  bool ParseNumber();
+  bool ParseIdentifier();
+  bool ParseVariable(const char* name, int length);
+  bool ParseFunctionCall(const char* name, int length);
+  bool ParseArguments(int count);
 
-bool Expression::ReadToken() {
-  currentToken = tokenizer->NextToken();
-  return true;
-}
+  Tokenizer& tokenizer_;
+  Program& program_;
+  TokenKind current_ = TOK_END;
+  int fault_ = 0;
+};
 
-bool Expression::Fault(int id) {
-  return ComposeCompileError(id, tokenizer->text, tokenizer->cursor);
+// Passes over the expected token, or refuses with `id`.
+bool Parser::Expect(TokenKind kind, int id) {
+  if (!Require(current_ == kind, id)) return false;
+  Advance();
+  return true;
 }
 
 // The only writer of the code buffer.
-bool Expression::Emit(CodeWord word) {
-  if (codeCount == MAX_CODE_WORDS) return Fault(ERR_TOO_COMPLEX);
-  code[codeCount++] = word;
+bool Parser::Emit(CodeWord word) {
+  if (!Require(program_.codeCount < MAX_CODE_WORDS, ERR_TOO_COMPLEX)) return false;
+  program_.code[program_.codeCount++] = word;
   return true;
 }
 
 // The only writer of the pool's literal slots.
-bool Expression::AddLiteral(double value) {
-  if (poolCount == MAX_POOL_SLOTS) return Fault(ERR_TOO_COMPLEX);
-  pool[poolCount++] = value;
+bool Parser::AddLiteral(double value) {
+  if (!Require(program_.poolCount < MAX_POOL_SLOTS, ERR_TOO_COMPLEX)) return false;
+  program_.pool[program_.poolCount++] = value;
   return true;
 }
 
 // statement -> IDENT "=" logical END
-bool Expression::ParseStatement() {
-  ReadToken();
-  if (currentToken != TOK_IDENT) return Fault(ERR_EXPECTED_NAME);
-  const int target =
-      FindVariable(tokenizer->identifier, static_cast<int>(std::strlen(tokenizer->identifier)));
-  if (target < 0) return Fault(ERR_NOT_DEFINED);
-  assignedVariable = target;
-  ReadToken();
-  if (currentToken != TOK_EQ) return Fault(ERR_MISSING_EQUALS);
-  ReadToken();
-  if (!ParseLogical()) return false;
-  if (currentToken != TOK_END) return Fault(ERR_EXPECTED_MORE);
-  return true;
+bool Parser::ParseStatement() {
+  Advance();
+  if (!Require(current_ == TOK_IDENT, ERR_EXPECTED_NAME)) return false;
+  const int target = FindVariable(program_, tokenizer_.identifier,
+                                  static_cast<int>(std::strlen(tokenizer_.identifier)));
+  if (!Require(target >= 0, ERR_NOT_DEFINED)) return false;
+  program_.assignedVariable = target;
+  Advance();
+  if (!Expect(TOK_EQ, ERR_MISSING_EQUALS) || !ParseLogical()) return false;
+  return Require(current_ == TOK_END, ERR_EXPECTED_MORE);
 }
 
-bool Expression::ParseLogical() { return ParseLevel(0); }
-
 // level -> next-level { operator-of-this-level next-level }
-bool Expression::ParseLevel(int level) {
+bool Parser::ParseLevel(int level) {
   const auto parseOperand = [&] {
     return level + 1 < LEVEL_COUNT ? ParseLevel(level + 1) : ParsePrimary();
   };
   if (!parseOperand()) return false;
-  while (const BinaryOperator* op = FindOperator(LEVELS[level], currentToken)) {
-    ReadToken();
+  while (const BinaryOperator* op = FindOperator(LEVELS[level], current_)) {
+    Advance();
     if (!parseOperand() || !Emit(op->operation)) return false;
   }
   return true;
 }
 
 // primary -> "-" primary | "not" logical | "(" logical ")" | NUMBER | IDENT ...
-bool Expression::ParsePrimary() {
-  switch (currentToken) {
+bool Parser::ParsePrimary() {
+  switch (current_) {
     case TOK_MINUS: return ParseNegation();
     case TOK_NOT: return ParseNot();
     case TOK_LPAREN: return ParseParenthesized();
     case TOK_NUMBER: return ParseNumber();
     case TOK_IDENT: return ParseIdentifier();
-    default: return Fault(ERR_EXPECTED_NAME);
+    default: return Require(false, ERR_EXPECTED_NAME);
   }
 }
 
 // "-" primary: binds tighter than every binary operator.
-bool Expression::ParseNegation() {
-  ReadToken();
+bool Parser::ParseNegation() {
+  Advance();
   return ParsePrimary() && Emit(OP_NEG);
 }
 
 // "not" logical: reaches to the ")", "," or end that closes the enclosing construct.
-bool Expression::ParseNot() {
-  ReadToken();
+bool Parser::ParseNot() {
+  Advance();
   return ParseLogical() && Emit(OP_NOT);
 }
 
 // "(" logical ")"
-bool Expression::ParseParenthesized() {
-  ReadToken();
-  if (!ParseLogical()) return false;
-  if (currentToken != TOK_RPAREN) return Fault(ERR_MISSING_RPAREN);
-  return ReadToken();
+bool Parser::ParseParenthesized() {
+  Advance();
+  return ParseLogical() && Expect(TOK_RPAREN, ERR_MISSING_RPAREN);
 }
 
 // NUMBER: every literal takes a slot of its own; nothing is folded or shared.
-bool Expression::ParseNumber() {
-  if (!Emit(MakeOperand(poolCount)) || !AddLiteral(tokenizer->number)) return false;
-  return ReadToken();
+bool Parser::ParseNumber() {
+  if (!Emit(MakeOperand(program_.poolCount)) || !AddLiteral(tokenizer_.number)) return false;
+  Advance();
+  return true;
 }
 
 // IDENT [ "(" arguments ]: a call when "(" follows, else a variable.
-bool Expression::ParseIdentifier() {
+bool Parser::ParseIdentifier() {
   char name[IDENTIFIER_SIZE];
-  BoundedCopy(name, tokenizer->identifier, sizeof name);
+  BoundedCopy(name, tokenizer_.identifier, sizeof name);
   const int length = static_cast<int>(std::strlen(name));
-  ReadToken();
-  if (currentToken == TOK_LPAREN) return ParseFunctionCall(name, length);
+  Advance();
+  if (current_ == TOK_LPAREN) return ParseFunctionCall(name, length);
   return ParseVariable(name, length);
 }
 
-bool Expression::ParseVariable(const char* name, int length) {
-  const int index = FindVariable(name, length);
+bool Parser::ParseVariable(const char* name, int length) {
+  const int index = FindVariable(program_, name, length);
   if (index >= 0) return Emit(MakeOperand(index));
-  if (FindUserFunction(name, length) != nullptr || FindBuiltinFunction(name, length) != nullptr)
-    return Fault(ERR_MISSING_LPAREN);
-  return Fault(ERR_NOT_DEFINED);
+  const bool isFunction =
+      FindUserFunction(name, length) != nullptr || FindBuiltinFunction(name, length) != nullptr;
+  return Require(false, isFunction ? ERR_MISSING_LPAREN : ERR_NOT_DEFINED);
 }
 
 // A registered function hides a built-in of the same name.
-bool Expression::ParseFunctionCall(const char* name, int length) {
-  KALO_CHECK(currentToken == TOK_LPAREN, CHECK_FILE_PARSE);
-  ReadToken();
+bool Parser::ParseFunctionCall(const char* name, int length) {
+  KALO_CHECK(current_ == TOK_LPAREN, CHECK_FILE_PARSE);
+  Advance();
   int index = -1;
   if (const UserFunction* function = FindUserFunction(name, length, &index))
-    return EmitUserCall(*function, index);
-  if (const BuiltinFunction* function = FindBuiltinFunction(name, length))
-    return EmitBuiltinCall(*function);
-  return Fault(ERR_NOT_DEFINED);
+    return ParseArguments(function->parameterCount) && Emit(MakeUserCall(index));
+  if (const OperationInfo* function = FindBuiltinFunction(name, length))
+    return ParseArguments(function->operandCount) && Emit(function->code);
+  return Require(false, ERR_NOT_DEFINED);
 }
 
 // arguments -> logical { "," logical } ")", exactly `count` of them.
-bool Expression::ParseArguments(int count) {
+bool Parser::ParseArguments(int count) {
   if (!KALO_CHECK(count >= 1, CHECK_FILE_PARSE)) return false;
   for (int argument = 1;; ++argument) {
     if (!ParseLogical()) return false;
     if (argument == count) break;
-    if (currentToken != TOK_COMMA) return Fault(ERR_MISSING_ARGUMENT);
-    ReadToken();
+    if (!Expect(TOK_COMMA, ERR_MISSING_ARGUMENT)) return false;
   }
-  if (currentToken != TOK_RPAREN) return Fault(ERR_MISSING_RPAREN);
-  return ReadToken();
+  return Expect(TOK_RPAREN, ERR_MISSING_RPAREN);
 }
 
-bool Expression::EmitUserCall(const UserFunction& function, int index) {
-  return ParseArguments(function.parameterCount) && Emit(MakeUserCall(index));
-}
+}  // namespace
 
-bool Expression::EmitBuiltinCall(const BuiltinFunction& function) {
-  return ParseArguments(function.parameterCount) && Emit(static_cast<CodeWord>(function.id));
-}
-
-int Expression::FindVariable(const char* name, int length) const {
-  for (int i = 0; i < variableCount; ++i) {
-    if (!KALO_CHECK(nameOffsets[i] >= 0, CHECK_FILE_PARSE)) continue;
-    if (EqualsIgnoringCase(name, length, variableText + nameOffsets[i])) return i;
+bool Compile(const char* equation, Program* program, char* message) {
+  if (!KALO_CHECK(equation != nullptr, CHECK_FILE_PARSE)) equation = "";
+  Tokenizer tokenizer(equation);
+  Parser parser(tokenizer, *program);
+  int fault = 0;
+  try {
+    if (parser.ParseStatement()) return true;
+    fault = parser.fault();
+  } catch (int id) {
+    fault = id;
   }
-  return -1;
+  if (fault != 0)
+    ComposeCompileError(fault, tokenizer.text, tokenizer.cursor, message);
+  else  // a failed internal check composes no text of its own
+    BoundedCopy(message, "Internal error", MESSAGE_SIZE);
+  return false;
 }
 
 }  // namespace kalo

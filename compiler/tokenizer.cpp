@@ -1,5 +1,6 @@
 #include "compiler/tokenizer.h"
 
+#include "common/ascii.h"
 #include "expression/diagnostics.h"
 #include "platform/platform.h"
 
@@ -7,8 +8,6 @@ namespace kalo {
 namespace {
 
 constexpr int MAX_EXPONENT = 299;  // a written exponent of this size or more is refused
-
-char ToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 struct Keyword {
   const char* name;
@@ -32,12 +31,6 @@ constexpr Symbol SYMBOLS[] = {
 
 }  // namespace
 
-bool EqualsIgnoringCase(const char* text, int length, const char* name) {
-  for (int i = 0; i < length; ++i)
-    if (name[i] == '\0' || ToUpper(text[i]) != ToUpper(name[i])) return false;
-  return name[length] == '\0';
-}
-
 Tokenizer::Tokenizer(const char* equation) : text(), identifier(), cursor(text), number(0.0) {
   BoundedCopy(text, equation, sizeof text);
 }
@@ -45,7 +38,7 @@ Tokenizer::Tokenizer(const char* equation) : text(), identifier(), cursor(text),
 TokenKind Tokenizer::NextToken() {
   while (IsAsciiSpace(*cursor)) ++cursor;
   const char c = *cursor;
-  if (IsAsciiLetter(c) || c == '_') return ScanIdentifier();
+  if (IsNameStart(c)) return ScanIdentifier();
   if (IsAsciiDigit(c) || c == '.') return ScanNumber();
   for (const Symbol& symbol : SYMBOLS) {
     if (c == symbol.first && (symbol.second == '\0' || cursor[1] == symbol.second)) {
@@ -61,8 +54,7 @@ TokenKind Tokenizer::ScanIdentifier() {
   int length = 0;
   do {
     identifier[length++] = *cursor++;
-  } while (length < IDENTIFIER_SIZE - 1 &&
-           (IsAsciiLetter(*cursor) || IsAsciiDigit(*cursor) || *cursor == '_'));
+  } while (length < IDENTIFIER_SIZE - 1 && IsNameChar(*cursor));
   identifier[length] = '\0';
   for (const Keyword& keyword : KEYWORDS)
     if (EqualsIgnoringCase(identifier, length, keyword.name)) return keyword.kind;

@@ -62,12 +62,4 @@ class Tokenizer {
   TokenKind ScanNumber();
 };
 
-// ASCII classes, never the locale's: bytes of 128 and above belong to none.
-constexpr bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-constexpr bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
-constexpr bool IsAsciiSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// Compares the first `length` characters of `text` with the whole of `name`, ignoring case.
-bool EqualsIgnoringCase(const char* text, int length, const char* name);
-
 }  // namespace kalo

@@ -2,19 +2,11 @@
 
 #include <charconv>
 
-#include "evaluator/builtins.h"
-#include "expression/expression.h"
+#include "expression/program.h"
 #include "userfunc/registry.h"
 
 namespace kalo {
 namespace {
-
-// Indexed by code - OP_FIRST; the error reports use words ("Add"), a listing reads better with
-// the symbols an equation is written with.
-constexpr const char* OPERATOR_SYMBOLS[] = {"NEG", "+", "-",  "*", "/",  "and", "or", "not",
-                                            "xor", "=", "<>", "<", "<=", ">",   ">="};
-static_assert(sizeof OPERATOR_SYMBOLS / sizeof OPERATOR_SYMBOLS[0] ==
-              OP_LAST_OPERATOR - OP_FIRST + 1);
 
 std::string Number(double value) {
   char buffer[32];
@@ -22,12 +14,11 @@ std::string Number(double value) {
   return std::string(buffer, written.ptr);
 }
 
-std::string Word(const Expression& expression, CodeWord word) {
+std::string Word(const Program& program, CodeWord word) {
   if (IsOperand(word)) {
     const int slot = OperandSlot(word);
-    if (slot < expression.variableCount)
-      return "PUSH " + std::string(expression.variableText + expression.nameOffsets[slot]);
-    if (slot < expression.poolCount) return "PUSH #" + Number(expression.pool[slot]);
+    if (slot < program.variableCount) return "PUSH " + std::string(VariableName(program, slot));
+    if (slot < program.poolCount) return "PUSH #" + Number(program.pool[slot]);
     return "PUSH ?" + std::to_string(slot);
   }
   if (IsUserCall(word)) {
@@ -36,18 +27,20 @@ std::string Word(const Expression& expression, CodeWord word) {
     return "CALL " +
            (function != nullptr ? std::string(function->name) : "#" + std::to_string(index));
   }
-  if (word >= OP_FIRST && word <= OP_LAST_OPERATOR) return OPERATOR_SYMBOLS[word - OP_FIRST];
-  int count = 0;
-  return GetBuiltinName(static_cast<int>(word), &count);
+  if (!IsOperation(word)) return "Unknown function";
+  // The error reports name operators by words ("Add"); a listing reads better with the symbols
+  // an equation is written with.
+  const OperationInfo& info = InfoOf(word);
+  return info.symbol != nullptr ? info.symbol : info.name;
 }
 
 }  // namespace
 
-std::string Disassemble(const Expression& expression) {
+std::string Disassemble(const Program& program) {
   std::string listing;
-  for (int i = 0; i < expression.codeCount; ++i) {
+  for (int i = 0; i < program.codeCount; ++i) {
     if (i > 0) listing += ", ";
-    listing += Word(expression, expression.code[i]);
+    listing += Word(program, program.code[i]);
   }
   return listing;
 }

@@ -2,8 +2,9 @@
 
 #include <cstring>
 
+#include "evaluator/evaluator.h"
 #include "evaluator/math.h"
-#include "expression/expression.h"
+#include "evaluator/random.h"
 #include "platform/platform.h"
 
 namespace kalo {
@@ -26,29 +27,32 @@ void InitializeRegisters(double* registers) {
   SetBits(&registers[NORMAL_WIDTH_REGISTER], math::PLAIN_WIDTH);
 }
 
+namespace {
+
 // Follows the stack the code would build, register by register, instead of value by value.
-void Expression::BuildFastProgram() {
+void BuildFastProgram(const Program& program, FastProgram& fast) {
   fast.usable = false;
   fast.callsLibrary = false;
   fast.callsHost = false;
   fast.count = 0;
-  for (int i = 0; i < codeCount; ++i) {
-    fast.callsHost |= IsUserCall(code[i]);
-    fast.callsLibrary |= math::IsLibraryOperation(code[i]);
+  for (int i = 0; i < program.codeCount; ++i) {
+    const CodeWord word = program.code[i];
+    fast.callsHost |= IsUserCall(word);
+    fast.callsLibrary |= IsOperation(word) && ComputationOf(word) == BY_LIBRARY;
   }
   fast.literalsPlain = true;
-  for (int slot = variableCount; slot < poolCount; ++slot)
-    fast.literalsPlain &= math::IsNormalOrZeroBits(pool[slot]);
+  for (int slot = program.variableCount; slot < program.poolCount; ++slot)
+    fast.literalsPlain &= math::IsNormalOrZeroBits(program.pool[slot]);
   uint16_t stack[STACK_SIZE];
   int depth = 0;
-  for (int i = 0; i < codeCount; ++i) {
-    const CodeWord word = code[i];
+  for (int i = 0; i < program.codeCount; ++i) {
+    const CodeWord word = program.code[i];
     if (IsOperand(word)) {
       if (depth == STACK_SIZE) return;
       stack[depth++] = static_cast<uint16_t>(OperandSlot(word));
       continue;
     }
-    if (IsUserCall(word) || word == OP_RANDU || word == OP_RANDN || !IsOperation(word)) return;
+    if (!IsOperation(word) || ComputationOf(word) == BY_RANDOM_DRAWS) return;
     const int count = OperandCount(word);
     if (depth < count) return;
     FastOperation& op = fast.operations[fast.count++];
@@ -73,30 +77,47 @@ void Expression::BuildFastProgram() {
   }
   fast.result = stack[0];
   fast.usable = true;
-  CompileNativeCode(*this);
 }
 
-// True when the run succeeded exactly as the interpreter would have; false when the interpreter
-// must run the program to find out what went wrong. Writes nothing but temporaries until then.
-// Both fast forms test values, never flags: on inputs and literals that are normal or zero, an
-// operation whose result passes its test has not faulted (math::MayHaveFaulted), and any other
-// input goes to the interpreter straight away.
-bool Expression::RunFast(bool inputsPlain) {
+}  // namespace
+
+Evaluator::Evaluator() {
+  InitializeRegisters(registers);
+  ReserveNativeCode(&fast.native);
+}
+
+Evaluator::~Evaluator() { ReleaseNativeCode(&fast.native); }
+
+void PrepareEvaluation(const Program& program, Evaluator* evaluator) {
+  for (int slot = program.variableCount; slot < program.poolCount; ++slot)
+    evaluator->registers[slot] = program.pool[slot];
+  BuildFastProgram(program, evaluator->fast);
+  if (evaluator->fast.usable) CompileNativeCode(program, *evaluator);
+  SeedRandom(platform::TickCount());
+}
+
+// Writes nothing but temporaries until the run is known to be clean. Both fast forms test
+// values, never flags: on inputs and literals that are normal or zero, an operation whose result
+// passes its test has not faulted (math::MayHaveFaulted); any other input goes to the
+// interpreter straight away.
+bool RunFast(const Program& program, Evaluator& evaluator, EvalRecord* record, bool inputsPlain) {
+  FastProgram& fast = evaluator.fast;
   if (!inputsPlain || !fast.literalsPlain) return false;
-  double* const registers = pool;
+  double* const registers = evaluator.registers;
   bool suspect = false;
   double result;
   const double* top = &registers[fast.lastTop];
   const double* next = &registers[fast.lastNext];
   if (fast.native.entry != nullptr) {
     fast.suspect = false;
-    result = reinterpret_cast<NativeEntry>(const_cast<void*>(fast.native.entry))(registers, this);
+    result =
+        reinterpret_cast<NativeEntry>(const_cast<void*>(fast.native.entry))(registers, &evaluator);
     suspect = fast.suspect;
     // Machine code keeps its temporaries in processor registers and saves only these two.
     top = &registers[RECORD_TOP_REGISTER];
     next = &registers[RECORD_NEXT_REGISTER];
   } else {
-    const KAL_ANGULAR_UNITS units = angularUnits;
+    const KAL_ANGULAR_UNITS units = evaluator.angularUnits;
     const FastOperation* const end = fast.operations + fast.count;
     for (const FastOperation* op = fast.operations; op != end; ++op) {
       bool rangeFailed = false;
@@ -108,12 +129,12 @@ bool Expression::RunFast(bool inputsPlain) {
     result = registers[fast.result];
   }
   if (suspect) return false;
-  lastCodeWord = code[codeCount - 1];
+  record->lastCodeWord = program.code[program.codeCount - 1];
   if (fast.count > 0) {
-    topValue = *top;
-    nextValue = *next;
+    record->topValue = *top;
+    record->nextValue = *next;
   }
-  pool[assignedVariable] = result;
+  registers[program.assignedVariable] = result;
   return true;
 }
 

@@ -13,7 +13,7 @@
 #include <cstdint>
 
 #include "evaluator/native_code.h"
-#include "evaluator/opcodes.h"
+#include "expression/program.h"
 
 namespace kalo {
 
@@ -21,8 +21,8 @@ namespace kalo {
 // that always holds 0.0 (the absent operands) and one for the final result. Machine code
 // (evaluator/native_code.h) also keeps the last operation's operands, a few constants and the
 // values it saves across library calls here.
-constexpr int POOL_REGISTERS = 200;
-constexpr int TEMPORARY_REGISTERS = 200;
+constexpr int POOL_REGISTERS = MAX_POOL_SLOTS;
+constexpr int TEMPORARY_REGISTERS = STACK_SIZE;
 constexpr int ZERO_REGISTER = POOL_REGISTERS + TEMPORARY_REGISTERS;
 constexpr int RESULT_REGISTER = ZERO_REGISTER + 1;
 constexpr int RECORD_TOP_REGISTER = RESULT_REGISTER + 1;
@@ -48,7 +48,7 @@ struct FastOperation {
 };
 
 struct FastProgram {
-  FastOperation operations[400];
+  FastOperation operations[MAX_CODE_WORDS];
   int32_t count;
   bool usable;
   bool callsLibrary;   // whether a maths-library routine runs

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "evaluator/errors.h"
-#include "evaluator/opcodes.h"
+#include "common/error_codes.h"
 #include "evaluator/random.h"
+#include "expression/operations.h"
 #include "include/kalo.h"
 #include "platform/bessel.h"
 
@@ -191,86 +191,31 @@ inline double Apply(CodeWord operation, double x, double y, double z, KAL_ANGULA
   }
 }
 
-// The built-ins computed by a C-library routine, and where each one's infinite or zero result is
-// exact rather than an overflow or an underflow. Their faults are named from the operands and
-// the result alone: C libraries disagree on the flags they raise (one raises the denormal flag
-// whenever it returns a subnormal, another returns 0 for exp(-1000) and raises nothing), so the
-// flags would name different faults on different systems.
-enum LibraryRule : uint16_t {
-  NOT_LIBRARY = 0,
-  LIBRARY = 1 << 0,
-  ZERO_ANYWHERE = 1 << 1,  // exact routines: fmod, floor, ceil
-  ZERO_AT_X_ZERO = 1 << 2,
-  ZERO_AT_X_ONE = 1 << 3,
-  ZERO_AT_X_INFINITE = 1 << 4,
-  ZERO_AT_Y_ZERO = 1 << 5,
-  ZERO_AT_Y_INFINITE = 1 << 6,
-  POLE_AT_X_ZERO = 1 << 7,
-  POLE_AT_Y_ZERO = 1 << 8,
-  POLE_AT_X_ZERO_Y_NEGATIVE = 1 << 9,
-};
-
-struct LibraryRow {
-  CodeWord operation;
-  unsigned rule;
-};
-
-// clang-format off
-constexpr LibraryRow LIBRARY_ROWS[] = {
-    {OP_ACOS, ZERO_AT_X_ONE},   {OP_ASIN, ZERO_AT_X_ZERO},       {OP_ATAN, ZERO_AT_X_ZERO},
-    {OP_CEIL, ZERO_ANYWHERE},   {OP_COS, 0},                     {OP_COSH, 0},
-    {OP_EXP, ZERO_AT_X_INFINITE},                                {OP_FLOOR, ZERO_ANYWHERE},
-    {OP_LN, ZERO_AT_X_ONE | POLE_AT_X_ZERO},                     {OP_LOG10, ZERO_AT_X_ONE | POLE_AT_X_ZERO},
-    {OP_SIN, ZERO_AT_X_ZERO},   {OP_SINH, ZERO_AT_X_ZERO},       {OP_TAN, ZERO_AT_X_ZERO},
-    {OP_TANH, ZERO_AT_X_ZERO},  {OP_J0, ZERO_AT_X_INFINITE},     {OP_J1, ZERO_AT_X_ZERO | ZERO_AT_X_INFINITE},
-    {OP_Y0, ZERO_AT_X_INFINITE | POLE_AT_X_ZERO},                {OP_Y1, ZERO_AT_X_INFINITE | POLE_AT_X_ZERO},
-    {OP_ATAN2, ZERO_AT_X_ZERO | ZERO_AT_Y_INFINITE},             {OP_FMOD, ZERO_ANYWHERE},
-    {OP_POW, ZERO_AT_X_ZERO | ZERO_AT_X_INFINITE | ZERO_AT_Y_INFINITE | POLE_AT_X_ZERO_Y_NEGATIVE},
-    {OP_JN, ZERO_AT_Y_ZERO | ZERO_AT_Y_INFINITE},                {OP_YN, ZERO_AT_Y_INFINITE | POLE_AT_Y_ZERO},
-};
-// clang-format on
-
-struct LibraryRules {
-  uint16_t byOperation[OPERATION_COUNT] = {};
-  constexpr LibraryRules() {
-    for (const LibraryRow& row : LIBRARY_ROWS)
-      byOperation[row.operation - OP_FIRST] = static_cast<uint16_t>(row.rule | LIBRARY);
-  }
-};
-constexpr LibraryRules LIBRARY_RULES;
-
-constexpr unsigned GetLibraryRule(CodeWord operation) {
-  return IsOperation(operation) ? LIBRARY_RULES.byOperation[operation - OP_FIRST] : 0u;
-}
-constexpr bool IsLibraryOperation(CodeWord operation) {
-  return (GetLibraryRule(operation) & LIBRARY) != 0;
-}
-static_assert(sizeof LIBRARY_ROWS / sizeof LIBRARY_ROWS[0] == 23, "23 routines of the C library");
-static_assert(!IsLibraryOperation(OP_SQRT) && !IsLibraryOperation(OP_FABS) &&
-                  !IsLibraryOperation(OP_RANDU) && IsLibraryOperation(OP_YN),
-              "sqrt and fabs are instructions, the random draws kalo's own");
-
 inline bool IsInfiniteBits(double x) { return (Bits(x) & MAGNITUDE_MASK) == EXPONENT_MASK; }
 
-// The fault of a library routine's `result` on X and Y (0 for an absent operand); a range
-// failure of a Bessel order comes first, since the routine never ran.
-inline int LibraryFault(unsigned rule, double x, double y, double result, bool rangeFailed) {
+// The fault of a C library routine's `result` on X and Y (0 for an absent operand), named from
+// the values alone: C libraries disagree on the flags their routines raise (one raises the
+// denormal flag whenever it returns a subnormal, another returns 0 for exp(-1000) and raises
+// nothing), so flags would name different faults on different systems. A range failure of a
+// Bessel order comes first, since the routine never ran. `exact` holds the ExactRule bits.
+inline int LibraryFault(unsigned exact, double x, double y, double result, bool rangeFailed) {
   if (rangeFailed) return ERROR_OVERFLOW_RANGE;
   if (IsSubnormalBits(x) || IsSubnormalBits(y)) return ERROR_DENORMAL;
   if (IsNanBits(result)) return ERROR_OVERFLOW;
   const bool xZero = IsZeroBits(x), yZero = IsZeroBits(y);
   if (IsInfiniteBits(result)) {
-    const bool pole = ((rule & POLE_AT_X_ZERO) && xZero) || ((rule & POLE_AT_Y_ZERO) && yZero) ||
-                      ((rule & POLE_AT_X_ZERO_Y_NEGATIVE) && xZero && y < 0);
+    const bool pole = ((exact & POLE_AT_X_ZERO) && xZero) || ((exact & POLE_AT_Y_ZERO) && yZero) ||
+                      ((exact & POLE_AT_X_ZERO_Y_NEGATIVE) && xZero && y < 0);
     return pole ? ERROR_DIVIDE_BY_ZERO : ERROR_OVERFLOW;
   }
   if (IsSubnormalBits(result)) return ERROR_UNDERFLOW;
   if (!IsZeroBits(result)) return ERROR_NONE;
-  const bool exact =
-      (rule & ZERO_ANYWHERE) || ((rule & ZERO_AT_X_ZERO) && xZero) ||
-      ((rule & ZERO_AT_X_ONE) && x == 1.0) || ((rule & ZERO_AT_X_INFINITE) && IsInfiniteBits(x)) ||
-      ((rule & ZERO_AT_Y_ZERO) && yZero) || ((rule & ZERO_AT_Y_INFINITE) && IsInfiniteBits(y));
-  return exact ? ERROR_NONE : ERROR_UNDERFLOW;
+  const bool exactZero = (exact & ZERO_ANYWHERE) || ((exact & ZERO_AT_X_ZERO) && xZero) ||
+                         ((exact & ZERO_AT_X_ONE) && x == 1.0) ||
+                         ((exact & ZERO_AT_X_INFINITE) && IsInfiniteBits(x)) ||
+                         ((exact & ZERO_AT_Y_ZERO) && yZero) ||
+                         ((exact & ZERO_AT_Y_INFINITE) && IsInfiniteBits(y));
+  return exactZero ? ERROR_NONE : ERROR_UNDERFLOW;
 }
 
 // A result the value tests pass: zero, or a normal double above the smallest one, which a
@@ -284,14 +229,14 @@ inline bool IsPlainResultBits(double x) {
 }
 
 // Whether an operation on operands that are normal or zero may have faulted, judged from values
-// alone: true sends the run to the exact interpreter, which names the fault. Library routines
-// are judged by their rules; the operators by the range of the result, a product or quotient of
-// nonzero operands that came out zero, and the difference that = and <> compare, which can
-// overflow or, being denormal, fault in the comparison's scaling.
+// alone: true sends the run to the interpreter, which names the fault. Library routines are
+// judged by their rules; the others by the range of the result, a product or quotient of nonzero
+// operands that came out zero, and the difference that = and <> compare, which can overflow or,
+// being denormal, fault in the comparison's scaling.
 inline bool MayHaveFaulted(CodeWord operation, double x, double y, double result,
                            bool rangeFailed) {
-  const unsigned rule = GetLibraryRule(operation);
-  if (rule & LIBRARY) return LibraryFault(rule, x, y, result, rangeFailed) != ERROR_NONE;
+  if (ComputationOf(operation) == BY_LIBRARY)
+    return LibraryFault(ExactRuleOf(operation), x, y, result, rangeFailed) != ERROR_NONE;
   if (rangeFailed || !IsPlainResultBits(result)) return true;
   if (operation == OP_MUL || operation == OP_DIV)
     return IsZeroBits(result) && !IsZeroBits(x) && !IsZeroBits(y);

@@ -8,9 +8,10 @@
 
 namespace kalo {
 
-struct Expression;
+struct Evaluator;
+struct Program;
 
-// A slot of executable memory that an Expression holds from construction to destruction, so
+// A slot of executable memory that an Evaluator holds from construction to destruction, so
 // that compiling into it needs neither an allocation nor a system call.
 struct NativeCode {
   uint8_t* writable = nullptr;          // the slot, seen writable
@@ -24,11 +25,11 @@ struct NativeCode {
 void ReserveNativeCode(NativeCode* code);
 void ReleaseNativeCode(NativeCode* code);
 
-// Writes the program's machine code into its slot and makes `entry` callable, or leaves `entry`
-// null when the program does not fit the slot or the registers.
-void CompileNativeCode(Expression& expression);
+// Writes the program's machine code into the evaluator's slot and makes `entry` callable, or
+// leaves `entry` null when the program does not fit the slot or the registers.
+void CompileNativeCode(const Program& program, Evaluator& evaluator);
 
-// The generated code's signature: the register file and the expression; the value comes back.
-using NativeEntry = double (*)(double* registers, Expression* expression);
+// The generated code's signature: the register file and the evaluator; the value comes back.
+using NativeEntry = double (*)(double* registers, Evaluator* evaluator);
 
 }  // namespace kalo

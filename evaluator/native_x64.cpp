@@ -2,23 +2,23 @@
 //
 // The evaluation stack becomes the SSE registers: stack position p lives in xmm<p>, so the
 // program's value ends in xmm0, where a double is returned. xmm14 and xmm15 are scratch. rbx
-// holds the register file and r12 the Expression, both preserved across library calls, which
+// holds the register file and r12 the Evaluator, both preserved across library calls, which
 // take their operands in xmm0..xmm2 after the positions below them are saved to memory.
 //
 // Every result is tested by value, never by the flags (reading them waits for the arithmetic in
 // flight, and the maths library raises flags of its own): an inline result that is not a normal
 // double or zero, and a product or quotient of nonzero operands that came out zero, marks the
-// run suspect; everything else goes through CallApply, which judges its result the same way as
-// the register form (math::MayHaveFaulted). The code runs only on inputs and literals that are
-// normal or zero, where these tests find every fault the interpreter would stop at.
+// run suspect; everything else goes through CallApply, which judges its result as the register
+// form does (math::MayHaveFaulted). The code runs only on inputs and literals that are normal or
+// zero, where these tests find every fault the interpreter would stop at.
 #include <cstddef>
 #include <cstring>
 #include <mutex>
 #include <vector>
 
+#include "evaluator/evaluator.h"
 #include "evaluator/math.h"
 #include "evaluator/native_code.h"
-#include "expression/expression.h"
 #include "platform/platform.h"
 
 namespace kalo {
@@ -30,7 +30,7 @@ constexpr int MAX_NATIVE_DEPTH = 14;  // xmm0..xmm13
 constexpr int SCRATCH = 14;
 
 // Code memory is mapped in regions of equal slots, and slots are recycled, so that an
-// Expression takes its slot without a system call in the common case.
+// Evaluator takes its slot without a system call in the common case.
 class CodeArena {
  public:
   bool Take(NativeCode* code) {
@@ -78,17 +78,17 @@ class CodeArena {
   std::vector<int> free_;
 };
 
-// Never destroyed: Expressions the host did not release may still hold slots at exit.
+// Never destroyed: handles the host did not release may still hold slots at exit.
 CodeArena& Arena() {
   static CodeArena* arena = new CodeArena;
   return *arena;
 }
 
 // Library routines and everything not written inline go through here.
-double CallApply(uint32_t operation, Expression* expression, double x, double y, double z) {
+double CallApply(uint32_t operation, Evaluator* evaluator, double x, double y, double z) {
   bool rangeFailed = false;
-  const double result = math::Apply(operation, x, y, z, expression->angularUnits, &rangeFailed);
-  if (math::MayHaveFaulted(operation, x, y, result, rangeFailed)) expression->fast.suspect = true;
+  const double result = math::Apply(operation, x, y, z, evaluator->angularUnits, &rangeFailed);
+  if (math::MayHaveFaulted(operation, x, y, result, rangeFailed)) evaluator->fast.suspect = true;
   return result;
 }
 
@@ -327,18 +327,18 @@ void ReleaseNativeCode(NativeCode* code) {
 namespace {
 
 // Writes the program into the slot; false when it does not fit.
-bool EmitProgram(const Expression& expression, uint8_t* slot) {
+bool EmitProgram(const Program& program, const Evaluator& evaluator, uint8_t* slot) {
   const int32_t suspectOffset =
-      static_cast<int32_t>(reinterpret_cast<const uint8_t*>(&expression.fast.suspect) -
-                           reinterpret_cast<const uint8_t*>(&expression));
+      static_cast<int32_t>(reinterpret_cast<const uint8_t*>(&evaluator.fast.suspect) -
+                           reinterpret_cast<const uint8_t*>(&evaluator));
   std::vector<ValueCheck> checks;
   Emitter e(slot);
   e.Bytes({0x53, 0x41, 0x54, 0x48, 0x83, 0xEC, 0x08});  // push rbx; push r12; sub rsp, 8
   e.Bytes({0x48, 0x89, 0xFB, 0x49, 0x89, 0xF4});        // mov rbx, rdi; mov r12, rsi
   int depth = 0;
   int operation = 0;
-  for (int i = 0; i < expression.codeCount; ++i) {
-    const CodeWord word = expression.code[i];
+  for (int i = 0; i < program.codeCount; ++i) {
+    const CodeWord word = program.code[i];
     if (IsOperand(word)) {
       if (depth == MAX_NATIVE_DEPTH) return false;
       e.Load(depth++, OperandSlot(word));
@@ -346,16 +346,20 @@ bool EmitProgram(const Expression& expression, uint8_t* slot) {
     }
     const int count = OperandCount(word);
     const int x = depth - count;
-    if (++operation == expression.fast.count) {
+    if (++operation == evaluator.fast.count) {
       // The last operation's operands are what an error text would show.
       e.Store(RECORD_TOP_REGISTER, depth - 1);
       if (depth < 2) e.Load(SCRATCH, ZERO_REGISTER);
       e.Store(RECORD_NEXT_REGISTER, depth >= 2 ? depth - 2 : SCRATCH);
     }
     if (MayUnderflowToZero(word)) e.MoveToGeneral(2, x);  // rdx: first operand
-    if (!EmitInline(e, word, x)) {
+    if (ComputationOf(word) != BY_INSTRUCTIONS) {
       EmitCall(e, word, x, count);
-    } else if (MayLeaveTheNormalRange(word)) {
+      depth = x + 1;
+      continue;
+    }
+    if (!EmitInline(e, word, x)) return false;  // the table promises what EmitInline lacks
+    if (MayLeaveTheNormalRange(word)) {
       EmitRangeTest(e, x);
       const size_t jump = e.Jump({0x0F, 0x83});  // jae: not normal, or zero
       checks.push_back({word, x, jump, e.position()});
@@ -369,11 +373,11 @@ bool EmitProgram(const Expression& expression, uint8_t* slot) {
 
 }  // namespace
 
-void CompileNativeCode(Expression& expression) {
-  NativeCode& native = expression.fast.native;
+void CompileNativeCode(const Program& program, Evaluator& evaluator) {
+  NativeCode& native = evaluator.fast.native;
   native.entry = nullptr;
-  if (native.writable == nullptr || !expression.fast.literalsPlain) return;
-  if (EmitProgram(expression, native.writable)) native.entry = native.executable;
+  if (native.writable == nullptr || !evaluator.fast.literalsPlain) return;
+  if (EmitProgram(program, evaluator, native.writable)) native.entry = native.executable;
 }
 
 }  // namespace kalo

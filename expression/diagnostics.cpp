@@ -3,8 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "compiler/tokenizer.h"
-#include "expression/expression.h"
+#include "expression/program.h"
 #include "platform/platform.h"
 
 namespace kalo {
@@ -54,11 +53,11 @@ bool ComposeListError(char* buffer, size_t size, const char* list, const char* m
 }
 
 // The text is limited to MESSAGE_SIZE - 1 characters; the budget counts what may still be added.
-bool Expression::ComposeCompileError(int id, const char* text, const char* cursor) {
+void ComposeCompileError(int id, const char* text, const char* cursor, char* message) {
   const int loaded = platform::LoadString(static_cast<unsigned>(id), message, MESSAGE_SIZE);
   if (loaded == 0) {
     BoundedCopy(message, "Missing Error String", MESSAGE_SIZE);
-    return false;
+    return;
   }
   size_t length = static_cast<size_t>(loaded);
   const auto append = [&](const char* part, size_t count) {
@@ -73,7 +72,6 @@ bool Expression::ComposeCompileError(int id, const char* text, const char* curso
   if (MESSAGE_SIZE - 1 - length >= MARKER_LENGTH) append(MARKER, MARKER_LENGTH);
   append(cursor, std::strlen(cursor));
   message[length] = '\0';
-  return false;
 }
 
 }  // namespace kalo

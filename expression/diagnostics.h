@@ -25,4 +25,8 @@ bool ReportInternalError(const char* checkFile, int checkLine);
 bool ComposeListError(char* buffer, size_t size, const char* list, const char* message,
                       size_t offset);
 
+// Writes compile error `id`'s text into `message` (MESSAGE_SIZE bytes), then a line break and
+// the equation `text` with " ? " marking `cursor`, cut to fit.
+void ComposeCompileError(int id, const char* text, const char* cursor, char* message);
+
 }  // namespace kalo

@@ -3,13 +3,15 @@
 // library's own leaves here as an exception; a host callback's exception passes through.
 #include <new>
 
-#include "evaluator/builtins.h"
 #include "expression/diagnostics.h"
-#include "expression/expression.h"
 #include "include/kalo.h"
+#include "interface/handle.h"
 #include "platform/platform.h"
 #include "userfunc/registry.h"
 
+using kalo::ComposeEvalError;
+using kalo::Evaluate;
+using kalo::EvaluateColumns;
 using kalo::Expression;
 using kalo::ExpressionFromHandle;
 
@@ -17,6 +19,7 @@ namespace {
 
 constexpr int CREATION_FAILED = 1;
 constexpr int COMPILE_FAILED = 4;
+constexpr char OUT_OF_MEMORY[] = "Out of memory";
 
 void Report(int* errorCode, char* errorText, int code, const char* text) {
   if (errorCode != nullptr) *errorCode = code;
@@ -27,9 +30,13 @@ void Report(int* errorCode, char* errorText, int code, const char* text) {
 Expression* CreateExpression(const char* variables, int* errorCode, char* errorText) {
   char message[kalo::MESSAGE_SIZE];
   try {
-    return new (std::nothrow) Expression(variables, message, sizeof message);
+    Expression* expression = new (std::nothrow) Expression(variables, message, sizeof message);
+    if (expression == nullptr) Report(errorCode, errorText, CREATION_FAILED, OUT_OF_MEMORY);
+    return expression;
   } catch (char* composed) {
     Report(errorCode, errorText, CREATION_FAILED, composed);
+  } catch (const std::bad_alloc&) {
+    Report(errorCode, errorText, CREATION_FAILED, OUT_OF_MEMORY);
   } catch (...) {
     kalo::ReportInternalError(kalo::CHECK_FILE_PARSE, __LINE__);
     Report(errorCode, errorText, CREATION_FAILED, "Internal error");
@@ -49,12 +56,18 @@ KALO_API void* KaloParseExpression(char const* equation, char const* variables, 
   }
   Expression* expression = CreateExpression(variables, errorCode, errorText);
   if (expression == nullptr) return nullptr;
-  if (!expression->Compile(equation)) {
-    Report(errorCode, errorText, COMPILE_FAILED, expression->message);
-    delete expression;
-    return nullptr;
+  bool compiled = false;
+  try {
+    compiled = expression->Compile(equation);
+    if (!compiled) Report(errorCode, errorText, COMPILE_FAILED, expression->message);
+  } catch (const std::bad_alloc&) {
+    // The program has fixed room; only what is built beside it for evaluation may allocate, and
+    // a failure there is the creation's, as though the handle could not be had.
+    Report(errorCode, errorText, CREATION_FAILED, OUT_OF_MEMORY);
   }
-  return expression;
+  if (compiled) return expression;
+  delete expression;
+  return nullptr;
 }
 
 KALO_API void KaloDestroyExpression(void* handle) {
@@ -64,30 +77,31 @@ KALO_API void KaloDestroyExpression(void* handle) {
 KALO_API int KaloEvalExpression(void* handle, double* values) {
   Expression* expression = ExpressionFromHandle(handle);
   if (expression == nullptr) return 0;
-  return expression->Evaluate(values) ? 1 : 0;
+  return Evaluate(expression->program, &expression->evaluator, &expression->record, values) ? 1 : 0;
 }
 
 KALO_API long KaloEvalExpressionColumns(void* handle, double* const* columns, long rowCount) {
   Expression* expression = ExpressionFromHandle(handle);
   if (expression == nullptr) return 0;
-  return expression->EvaluateColumns(columns, rowCount);
+  return EvaluateColumns(expression->program, &expression->evaluator, &expression->record, columns,
+                         rowCount);
 }
 
 KALO_API int KaloGetEvalError(void* handle, char* text, struct _exception* /*unused*/) {
   Expression* expression = ExpressionFromHandle(handle);
   if (expression == nullptr) return 0;
   if (text != nullptr) {
-    expression->ComposeEvalError();
+    ComposeEvalError(expression->program, expression->record, expression->message);
     kalo::BoundedCopy(text, expression->message, kalo::MESSAGE_SIZE);
   }
-  return expression->errorCode;
+  return expression->record.errorCode;
 }
 
 KALO_API KAL_ANGULAR_UNITS KaloSetAngularUnits(void* handle, KAL_ANGULAR_UNITS units) {
   Expression* expression = ExpressionFromHandle(handle);
   if (expression == nullptr) return KAL_DEGREES;
-  const KAL_ANGULAR_UNITS previous = expression->angularUnits;
-  expression->angularUnits = units;
+  const KAL_ANGULAR_UNITS previous = expression->evaluator.angularUnits;
+  expression->evaluator.angularUnits = units;
   return previous;
 }
 

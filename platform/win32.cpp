@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/error_codes.h"
 #include "platform/backend.h"
 #include "platform/host_call.h"
 #include "platform/platform.h"
@@ -193,25 +194,25 @@ namespace {
 // come with inexact, and name the fault before it. 0 when no unmasked flag is raised.
 int SseTrapCode(uint32_t mxcsr) {
   const uint32_t raised = mxcsr & ~(mxcsr >> 7) & x86::SSE_FLAGS;
-  if (raised & 0x01) return 204;
-  if (raised & 0x02) return 201;
-  if (raised & 0x04) return 202;
-  if (raised & 0x08) return 205;
-  if (raised & 0x10) return 206;
-  if (raised & 0x20) return 203;
+  if (raised & 0x01) return ERROR_INVALID;
+  if (raised & 0x02) return ERROR_DENORMAL;
+  if (raised & 0x04) return ERROR_DIVIDE_BY_ZERO;
+  if (raised & 0x08) return ERROR_OVERFLOW;
+  if (raised & 0x10) return ERROR_UNDERFLOW;
+  if (raised & 0x20) return ERROR_INEXACT;
   return 0;
 }
 
 // The fault of an x87 exception, from its status word; a stack fault sets the stack-fault bit
 // beside invalid operation.
 int X87TrapCode(uint16_t status) {
-  if ((status & 0x41) == 0x41) return 207;
-  if (status & 0x01) return 204;
-  if (status & 0x02) return 201;
-  if (status & 0x04) return 202;
-  if (status & 0x08) return 205;
-  if (status & 0x10) return 206;
-  if (status & 0x20) return 203;
+  if ((status & 0x41) == 0x41) return ERROR_STACK_FAULT;
+  if (status & 0x01) return ERROR_INVALID;
+  if (status & 0x02) return ERROR_DENORMAL;
+  if (status & 0x04) return ERROR_DIVIDE_BY_ZERO;
+  if (status & 0x08) return ERROR_OVERFLOW;
+  if (status & 0x10) return ERROR_UNDERFLOW;
+  if (status & 0x20) return ERROR_INEXACT;
   return 0;
 }
 
@@ -220,15 +221,15 @@ int X87TrapCode(uint16_t status) {
 int MapFloatTrap(unsigned long status, uint32_t mxcsr, uint16_t x87Status) {
   int code = 0;
   switch (status) {
-    case 0xC000008D: code = 201; break;  // STATUS_FLOAT_DENORMAL_OPERAND
-    case 0xC000008E: code = 202; break;  // STATUS_FLOAT_DIVIDE_BY_ZERO
-    case 0xC000008F: code = 203; break;  // STATUS_FLOAT_INEXACT_RESULT
-    case 0xC0000090: code = 204; break;  // STATUS_FLOAT_INVALID_OPERATION
-    case 0xC0000091: code = 205; break;  // STATUS_FLOAT_OVERFLOW
-    case 0xC0000092: code = 207; break;  // STATUS_FLOAT_STACK_CHECK
-    case 0xC0000093: code = 206; break;  // STATUS_FLOAT_UNDERFLOW
-    case 0xC00002B4:                     // STATUS_FLOAT_MULTIPLE_FAULTS
-    case 0xC00002B5:                     // STATUS_FLOAT_MULTIPLE_TRAPS
+    case 0xC000008D: code = ERROR_DENORMAL; break;        // STATUS_FLOAT_DENORMAL_OPERAND
+    case 0xC000008E: code = ERROR_DIVIDE_BY_ZERO; break;  // STATUS_FLOAT_DIVIDE_BY_ZERO
+    case 0xC000008F: code = ERROR_INEXACT; break;         // STATUS_FLOAT_INEXACT_RESULT
+    case 0xC0000090: code = ERROR_INVALID; break;         // STATUS_FLOAT_INVALID_OPERATION
+    case 0xC0000091: code = ERROR_OVERFLOW; break;        // STATUS_FLOAT_OVERFLOW
+    case 0xC0000092: code = ERROR_STACK_FAULT; break;     // STATUS_FLOAT_STACK_CHECK
+    case 0xC0000093: code = ERROR_UNDERFLOW; break;       // STATUS_FLOAT_UNDERFLOW
+    case 0xC00002B4:                                      // STATUS_FLOAT_MULTIPLE_FAULTS
+    case 0xC00002B5:                                      // STATUS_FLOAT_MULTIPLE_TRAPS
       break;
     default: return 0;
   }

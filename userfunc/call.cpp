@@ -1,16 +1,17 @@
-// The call of a registered host function during evaluation.
+#include "userfunc/call.h"
+
+#include "common/error_codes.h"
 #include "expression/diagnostics.h"
-#include "expression/expression.h"
+#include "expression/program.h"
 #include "platform/host_call.h"
 #include "userfunc/registry.h"
 
 namespace kalo {
 
-// Stack positions run from 1 (bottom) to *depth (top); stack[0] is unused.
-bool Expression::CallUserFunction(int index, double* stack, int* depth) {
-  const UserFunction* function = GetUserFunction(index);
-  if (function == nullptr) {
-    errorCode = 103;
+bool CallUserFunction(int index, double* stack, int* depth, int32_t* errorCode) {
+  const UserFunction* function = FindUserFunctionAt(index);
+  if (!KALO_CHECK(function != nullptr, CHECK_FILE_USERFUNC)) {
+    *errorCode = ERROR_INTERNAL;
     return false;
   }
   // Everything needed is read now: the callback may register or clear functions, which can
@@ -20,13 +21,13 @@ bool Expression::CallUserFunction(int index, double* stack, int* depth) {
   const long userData = function->userData;
   if (!KALO_CHECK(callback != nullptr, CHECK_FILE_PARSE) ||
       !KALO_CHECK(*depth >= count, CHECK_FILE_PARSE)) {
-    errorCode = 103;
+    *errorCode = ERROR_INTERNAL;
     return false;
   }
   const int base = *depth - count;
   // The count may have changed since compilation, so the result's position is checked here.
   if (base + 1 > STACK_SIZE) {
-    errorCode = 103;
+    *errorCode = ERROR_INTERNAL;
     return false;
   }
   // Every registered function takes at most 100 arguments, so one fixed array serves all and the
@@ -39,11 +40,11 @@ bool Expression::CallUserFunction(int index, double* stack, int* depth) {
   const int result =
       platform::CallHostFunction(callback, arguments, &stack[base + 1], userData, &trapCode);
   if (trapCode != 0) {
-    errorCode = trapCode;
+    *errorCode = trapCode;
     return false;
   }
   if (result == 0) return true;
-  errorCode = result;
+  *errorCode = result;
   return false;
 }
 

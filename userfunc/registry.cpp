@@ -4,9 +4,9 @@
 #include <new>
 #include <vector>
 
-#include "compiler/tokenizer.h"
-#include "evaluator/opcodes.h"
+#include "common/ascii.h"
 #include "expression/diagnostics.h"
+#include "expression/operations.h"
 #include "platform/platform.h"
 
 namespace kalo {
@@ -22,12 +22,10 @@ std::vector<UserFunction>& Registry() {
 // An identifier the compiler can read back: a letter or "_", then letters, digits and "_". Names
 // longer than a record holds are refused, since no equation could call them by their whole name.
 bool IsRegistrableName(const char* name) {
-  if (!(IsAsciiLetter(name[0]) || name[0] == '_')) return false;
+  if (!IsNameStart(name[0])) return false;
   int length = 1;
-  for (; name[length] != '\0'; ++length) {
-    const char c = name[length];
-    if (!(IsAsciiLetter(c) || IsAsciiDigit(c) || c == '_')) return false;
-  }
+  for (; name[length] != '\0'; ++length)
+    if (!IsNameChar(name[length])) return false;
   return length < USER_NAME_SIZE;
 }
 
@@ -35,7 +33,10 @@ bool IsRegistrableName(const char* name) {
 
 int RegisterUserFunction(const char* name, int parameterCount, KaloHostFunction callback,
                          long userData) {
-  if (name == nullptr && callback == nullptr) return ClearUserFunctions() ? 1 : 0;
+  if (name == nullptr && callback == nullptr) {
+    ClearUserFunctions();
+    return 1;
+  }
   if (platform::IsBadStringPointer(name, USER_NAME_SIZE)) return 0;
   if (parameterCount < 0 || parameterCount > MAX_USER_PARAMETERS) return 0;
   if (callback == nullptr) return 0;
@@ -47,10 +48,7 @@ int RegisterUserFunction(const char* name, int parameterCount, KaloHostFunction 
   return 1;
 }
 
-bool ClearUserFunctions() {
-  Registry().clear();
-  return true;
-}
+void ClearUserFunctions() { Registry().clear(); }
 
 UserFunction* FindOrAddUserFunction(const char* name) {
   if (!IsRegistrableName(name)) return nullptr;
@@ -78,13 +76,6 @@ UserFunction* FindUserFunction(const char* text, int length, int* index) {
     }
   }
   return nullptr;
-}
-
-UserFunction* GetUserFunction(int index) {
-  std::vector<UserFunction>& registry = Registry();
-  if (!KALO_CHECK(index >= 0 && static_cast<size_t>(index) < registry.size(), CHECK_FILE_USERFUNC))
-    return nullptr;
-  return &registry[static_cast<size_t>(index)];
 }
 
 const UserFunction* FindUserFunctionAt(int index) {

@@ -21,7 +21,7 @@ int RegisterUserFunction(const char* name, int parameterCount, KaloHostFunction 
                          long userData);
 
 // Empties the registry; its storage stays for later registrations.
-bool ClearUserFunctions();
+void ClearUserFunctions();
 
 // The record of `name`, appended when it is new; none when the name is not an identifier of at
 // most 31 characters or the registry cannot grow.
@@ -30,10 +30,8 @@ UserFunction* FindOrAddUserFunction(const char* name);
 // The record whose name is exactly the first `length` characters of `text`, ignoring case.
 UserFunction* FindUserFunction(const char* text, int length, int* index = nullptr);
 
-// The record at `index`; none, after an internal-error report, when there is no such record.
-UserFunction* GetUserFunction(int index);
-
-// The record at `index`, or none, without a report: for listings, where a stale index is news.
+// The record at `index`, or none: a compiled call outlives its record once the registry is
+// cleared, and whether that is an internal fault is the caller's to say.
 const UserFunction* FindUserFunctionAt(int index);
 
 }  // namespace kalo

@@ -9,7 +9,7 @@
 
 #include "evaluator/disassembler.h"
 #include "evaluator/random.h"
-#include "expression/expression.h"
+#include "interface/handle.h"
 #include "platform/platform.h"
 #include "support/reports.h"
 #include "userfunc/registry.h"
@@ -23,7 +23,7 @@ std::unique_ptr<Expression> Make(const std::string& variables) {
 }
 
 std::vector<CodeWord> Words(const Expression& expression) {
-  return {expression.code, expression.code + expression.codeCount};
+  return {expression.program.code, expression.program.code + expression.program.codeCount};
 }
 
 struct ListingRow {
@@ -37,7 +37,7 @@ class Listing : public ::testing::TestWithParam<ListingRow> {};
 TEST_P(Listing, Compiles) {
   auto expression = Make(GetParam().variables);
   ASSERT_TRUE(expression->Compile(GetParam().equation)) << expression->message;
-  EXPECT_EQ(Disassemble(*expression), GetParam().listing);
+  EXPECT_EQ(Disassemble(expression->program), GetParam().listing);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -81,28 +81,28 @@ TEST(Grammar, WorkedExamplesGiveTheirExactWordsAndPool) {
   ASSERT_TRUE(first->Compile("Z = 2*sin(X) + Y/3"));
   EXPECT_EQ(Words(*first),
             (std::vector<CodeWord>{0x8003, 0x8000, 126, 103, 0x8001, 0x8004, 104, 101}));
-  EXPECT_EQ(first->assignedVariable, 2);
-  EXPECT_EQ(first->poolCount, 5);
-  EXPECT_EQ(first->pool[3], 2.0);
-  EXPECT_EQ(first->pool[4], 3.0);
+  EXPECT_EQ(first->program.assignedVariable, 2);
+  EXPECT_EQ(first->program.poolCount, 5);
+  EXPECT_EQ(first->program.pool[3], 2.0);
+  EXPECT_EQ(first->program.pool[4], 3.0);
 
   auto second = Make("X Y");
   ASSERT_TRUE(second->Compile("Y = if(X >= 0, X, -X)"));
   EXPECT_EQ(Words(*second), (std::vector<CodeWord>{0x8000, 0x8002, 114, 0x8000, 0x8000, 100, 146}));
-  EXPECT_EQ(second->assignedVariable, 1);
+  EXPECT_EQ(second->program.assignedVariable, 1);
 
   auto third = Make("A B C Y");
   ASSERT_TRUE(third->Compile("Y = not A and B or C"));
   EXPECT_EQ(Words(*third), (std::vector<CodeWord>{0x8000, 0x8001, 105, 0x8002, 106, 107}));
-  EXPECT_EQ(third->assignedVariable, 3);
+  EXPECT_EQ(third->program.assignedVariable, 3);
 }
 
 TEST(Grammar, EqualLiteralsNeverShareASlot) {
   auto expression = Make("X Y");
   ASSERT_TRUE(expression->Compile("Y = 2 + 2 + 2"));
   EXPECT_EQ(Words(*expression), (std::vector<CodeWord>{0x8002, 0x8003, 101, 0x8004, 101}));
-  EXPECT_EQ(expression->poolCount, 5);
-  for (int slot = 2; slot < 5; ++slot) EXPECT_EQ(expression->pool[slot], 2.0);
+  EXPECT_EQ(expression->program.poolCount, 5);
+  for (int slot = 2; slot < 5; ++slot) EXPECT_EQ(expression->program.pool[slot], 2.0);
 }
 
 TEST(Grammar, EveryBuiltinNameCompilesToItsId) {
@@ -116,7 +116,9 @@ TEST(Grammar, EveryBuiltinNameCompilesToItsId) {
     auto expression = Make("X Y");
     const std::string equation = std::string("Y = ") + names[i] + "(" + arguments + ")";
     ASSERT_TRUE(expression->Compile(equation.c_str())) << equation << expression->message;
-    EXPECT_EQ(expression->code[expression->codeCount - 1], static_cast<CodeWord>(id)) << equation;
+    EXPECT_EQ(expression->program.code[expression->program.codeCount - 1],
+              static_cast<CodeWord>(id))
+        << equation;
   }
 }
 
@@ -184,7 +186,7 @@ TEST(Grammar, TextBeyond303CharactersIsDroppedWithoutError) {
   auto expression = Make("X Y");
   std::string equation = "Y = X" + std::string(298, ' ') + "$$$ + 1";
   ASSERT_TRUE(expression->Compile(equation.c_str())) << expression->message;
-  EXPECT_EQ(Disassemble(*expression), "PUSH X");
+  EXPECT_EQ(Disassemble(expression->program), "PUSH X");
 }
 
 TEST(Grammar, PoolHoldsTwoHundredSlotsWithVariablesIncluded) {
@@ -194,8 +196,8 @@ TEST(Grammar, PoolHoldsTwoHundredSlotsWithVariablesIncluded) {
   for (int i = 1; i < 100; ++i) sum += "+1";
   auto fits = Make(variables);
   ASSERT_TRUE(fits->Compile(sum.c_str())) << fits->message;
-  EXPECT_EQ(fits->poolCount, 200);
-  EXPECT_EQ(fits->codeCount, 199);
+  EXPECT_EQ(fits->program.poolCount, 200);
+  EXPECT_EQ(fits->program.codeCount, 199);
 
   auto full = Make(variables);
   sum += "+1+X";

@@ -12,8 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "evaluator/builtins.h"
-#include "expression/expression.h"
+#include "interface/handle.h"
 
 namespace kalo {
 namespace {
@@ -54,16 +53,12 @@ const double INTERESTING[] = {0.0,
 class EquationMaker {
  public:
   EquationMaker(unsigned seed, bool arithmetic) : random_(seed), arithmetic_(arithmetic) {
-    static const char* const INLINE[] = {"fabs", "sqrt", "d2r", "r2d", "max", "min", "if"};
-    for (int id = 0; id < 256; ++id) {
-      int count = -1;
-      const char* name = GetBuiltinName(id, &count);
-      if (count < 0) continue;
+    for (CodeWord op = OP_FIRST_BUILTIN; op <= OP_LAST; ++op) {
+      const OperationInfo& info = InfoOf(op);
       // Random draws differ between runs by design, so only deterministic functions compare.
-      if (std::strcmp(name, "randu") == 0 || std::strcmp(name, "randn") == 0) continue;
-      bool inlined = false;
-      for (const char* candidate : INLINE) inlined |= std::strcmp(name, candidate) == 0;
-      if (!arithmetic || inlined) functions_.push_back({name, count});
+      if (info.computation == BY_RANDOM_DRAWS) continue;
+      if (!arithmetic || info.computation == BY_INSTRUCTIONS)
+        functions_.push_back({info.name, info.operandCount});
     }
   }
 
@@ -154,12 +149,13 @@ std::ostream& operator<<(std::ostream& out, const Outcome& outcome) {
 Outcome Run(Expression& expression, const double (&inputs)[VARIABLES + 1]) {
   Outcome outcome{};
   std::memcpy(outcome.values, inputs, sizeof inputs);
-  outcome.returned = expression.Evaluate(outcome.values);
-  outcome.code = expression.errorCode;
-  outcome.lastCodeWord = expression.lastCodeWord;
-  outcome.topValue = expression.topValue;
-  outcome.nextValue = expression.nextValue;
-  expression.ComposeEvalError();
+  outcome.returned =
+      Evaluate(expression.program, &expression.evaluator, &expression.record, outcome.values);
+  outcome.code = expression.record.errorCode;
+  outcome.lastCodeWord = expression.record.lastCodeWord;
+  outcome.topValue = expression.record.topValue;
+  outcome.nextValue = expression.record.nextValue;
+  ComposeEvalError(expression.program, expression.record, expression.message);
   outcome.text = expression.message;
   return outcome;
 }
@@ -172,23 +168,23 @@ struct Tally {
 void Compare(Expression& expression, const std::string& equation,
              const double (&inputs)[VARIABLES + 1], Tally* tally) {
   const Outcome exact = [&] {
-    const bool usable = expression.fast.usable;
-    expression.fast.usable = false;
+    const bool usable = expression.evaluator.fast.usable;
+    expression.evaluator.fast.usable = false;
     Outcome outcome = Run(expression, inputs);
-    expression.fast.usable = usable;
+    expression.evaluator.fast.usable = usable;
     return outcome;
   }();
   ++tally->runs;
   tally->faults += exact.returned ? 0 : 1;
-  if (!expression.fast.usable) return;
-  const void* entry = expression.fast.native.entry;
+  if (!expression.evaluator.fast.usable) return;
+  const void* entry = expression.evaluator.fast.native.entry;
   if (entry != nullptr) {
     EXPECT_EQ(Run(expression, inputs), exact) << "machine code: " << equation;
     ++tally->native;
   }
-  expression.fast.native.entry = nullptr;
+  expression.evaluator.fast.native.entry = nullptr;
   EXPECT_EQ(Run(expression, inputs), exact) << "register form: " << equation;
-  expression.fast.native.entry = entry;
+  expression.evaluator.fast.native.entry = entry;
   ++tally->registers;
 }
 
@@ -236,7 +232,7 @@ TEST_P(Forms, AgreeOnEveryResultFaultAndRecord) {
     char message[MESSAGE_SIZE];
     Expression expression("A B C Y", message, MESSAGE_SIZE);
     if (!expression.Compile(equation.c_str())) continue;  // too complex: nothing to compare
-    expression.angularUnits = static_cast<KAL_ANGULAR_UNITS>(i % 3);
+    expression.evaluator.angularUnits = static_cast<KAL_ANGULAR_UNITS>(i % 3);
     for (int sample = 0; sample < 6; ++sample) {
       double inputs[VARIABLES + 1] = {INTERESTING[value(pick)], INTERESTING[value(pick)],
                                       INTERESTING[value(pick)], 0.0};

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "expression/expression.h"
+#include "interface/handle.h"
 #include "support/reports.h"
 #include "userfunc/registry.h"
 
@@ -62,13 +62,17 @@ TEST(Record, LastWordAndOperandsOfTheLastBuiltinOperation) {
     for (int run = 0; run < 2; ++run) {
       std::vector<double> values = row.inputs;
       values.resize(3, 0.0);
-      EXPECT_EQ(expression->Evaluate(values.data()), row.errorCode == 0) << row.equation;
-      EXPECT_EQ(expression->errorCode, row.errorCode) << row.equation;
-      EXPECT_EQ(expression->lastCodeWord, row.lastCodeWord) << row.equation;
-      EXPECT_TRUE(Same(expression->nextValue, row.nextValue))
-          << row.equation << ": next " << expression->nextValue;
-      EXPECT_TRUE(Same(expression->topValue, row.topValue))
-          << row.equation << ": top " << expression->topValue;
+      const EvalRecord& record = expression->record;
+      EXPECT_EQ(
+          Evaluate(expression->program, &expression->evaluator, &expression->record, values.data()),
+          row.errorCode == 0)
+          << row.equation;
+      EXPECT_EQ(record.errorCode, row.errorCode) << row.equation;
+      EXPECT_EQ(record.lastCodeWord, row.lastCodeWord) << row.equation;
+      EXPECT_TRUE(Same(record.nextValue, row.nextValue))
+          << row.equation << ": next " << record.nextValue;
+      EXPECT_TRUE(Same(record.topValue, row.topValue))
+          << row.equation << ": top " << record.topValue;
     }
     delete expression;
   }
@@ -96,13 +100,13 @@ TEST(Record, NamesOfCodeWords) {
   };
   for (const auto& row : rows) {
     int count = 99;
-    EXPECT_STREQ(expression->GetCodeWordName(row.word, &count), row.name) << row.word;
+    EXPECT_STREQ(GetCodeWordName(expression->program, row.word, &count), row.name) << row.word;
     EXPECT_EQ(count, row.count) << row.word;
   }
   EXPECT_EQ(recorder.Count(), 0u);
   // A registered-function word whose record is gone is named, after a report, as unknown.
   int count = 99;
-  EXPECT_STREQ(expression->GetCodeWordName(0x4005, &count), "Unknown registered function");
+  EXPECT_STREQ(GetCodeWordName(expression->program, 0x4005, &count), "Unknown registered function");
   EXPECT_EQ(count, -1);
   ASSERT_EQ(recorder.Count(), 1u);
   EXPECT_NE(testing::ReportRecorder::Reports()[0].find("userfunc"), std::string::npos);

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "expression/diagnostics.h"
-#include "expression/expression.h"
+#include "expression/program.h"
 #include "support/reports.h"
 
 namespace kalo {
@@ -52,10 +52,9 @@ TEST(ComposeListError, MarksTheOffsetAndReturnsFalse) {
 // ComposeCompileError over arbitrary text, so that the budget can be reached.
 std::string Compose(int id, const std::string& text, size_t cursor) {
   char message[MESSAGE_SIZE];
-  Expression expression("", message, MESSAGE_SIZE);
-  EXPECT_FALSE(expression.ComposeCompileError(id, text.c_str(), text.c_str() + cursor));
-  EXPECT_NE(std::memchr(expression.message, '\0', MESSAGE_SIZE), nullptr);
-  return expression.message;
+  ComposeCompileError(id, text.c_str(), text.c_str() + cursor, message);
+  EXPECT_NE(std::memchr(message, '\0', MESSAGE_SIZE), nullptr);
+  return message;
 }
 
 TEST(ComposeCompileError, UnknownIdentifierGivesTheBareMissingText) {

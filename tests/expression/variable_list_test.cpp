@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "expression/expression.h"
+#include "interface/handle.h"
 
 namespace kalo {
 namespace {
@@ -23,8 +23,8 @@ Built Build(const std::string& list) {
   try {
     Expression expression(list.c_str(), message, MESSAGE_SIZE);
     built.accepted = true;
-    for (int i = 0; i < expression.variableCount; ++i)
-      built.names.emplace_back(expression.variableText + expression.nameOffsets[i]);
+    for (int i = 0; i < expression.program.variableCount; ++i)
+      built.names.emplace_back(VariableName(expression.program, i));
   } catch (char* thrown) {
     EXPECT_EQ(thrown, message);
     built.message = thrown;
@@ -76,18 +76,19 @@ TEST(VariableList, NewExpressionHoldsZeroedVariableSlotsAndAnEmptyProgram) {
   char message[MESSAGE_SIZE];
   Expression expression("A b C", message, MESSAGE_SIZE);
   EXPECT_EQ(expression.magic, EXPRESSION_MAGIC);
-  EXPECT_EQ(expression.variableCount, 3);
-  EXPECT_EQ(expression.poolCount, 3);
-  EXPECT_EQ(expression.codeCount, 0);
-  EXPECT_EQ(expression.errorCode, 0);
-  EXPECT_EQ(expression.lastCodeWord, 0u);
-  EXPECT_EQ(expression.angularUnits, KAL_RADIANS);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(expression.pool[i], 0.0);
-  for (int i = 3; i < MAX_VARIABLES; ++i) EXPECT_EQ(expression.nameOffsets[i], -1) << i;
+  const Program& program = expression.program;
+  EXPECT_EQ(program.variableCount, 3);
+  EXPECT_EQ(program.poolCount, 3);
+  EXPECT_EQ(program.codeCount, 0);
+  EXPECT_EQ(expression.record.errorCode, 0);
+  EXPECT_EQ(expression.record.lastCodeWord, 0u);
+  EXPECT_EQ(expression.evaluator.angularUnits, KAL_RADIANS);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(program.pool[i], 0.0);
+  for (int i = 3; i < MAX_VARIABLES; ++i) EXPECT_EQ(program.nameOffsets[i], -1) << i;
   // Offsets point into the copy, which keeps the host's layout.
-  EXPECT_EQ(expression.nameOffsets[0], 0);
-  EXPECT_EQ(expression.nameOffsets[1], 2);
-  EXPECT_EQ(expression.nameOffsets[2], 4);
+  EXPECT_EQ(program.nameOffsets[0], 0);
+  EXPECT_EQ(program.nameOffsets[1], 2);
+  EXPECT_EQ(program.nameOffsets[2], 4);
 }
 
 std::string Names(int count, const std::string& extra) {

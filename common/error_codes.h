@@ -1,4 +1,5 @@
-// Evaluation error codes and their texts.
+// The evaluation error codes a host reads from KaloGetEvalError. Host functions return their own
+// codes beside these; the platform maps processor traps onto 201 to 207.
 #pragma once
 
 namespace kalo {
@@ -23,8 +24,5 @@ enum EvalError : int {
   ERROR_TOTAL_LOSS = 305,
   ERROR_PARTIAL_LOSS = 306,
 };
-
-// The text of `code`; "Unknown error" for any code without one, host codes included.
-const char* GetErrorText(int code);
 
 }  // namespace kalo

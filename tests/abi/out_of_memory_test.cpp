@@ -1,0 +1,49 @@
+// Memory running out while a handle is made: each allocation KaloParseExpression makes fails in
+// turn. Every call must come back, never throw: with a handle that evaluates correctly (an
+// allocation the library can do without) or with null, code 1 and "Out of memory".
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+
+#include "kalo.h"
+
+namespace {
+
+long failAt = -1;  // the allocation, counted from 0, that fails; -1 for none
+long allocations = 0;
+
+}  // namespace
+
+// Replaces the allocator for the library too, which takes it from the executable.
+void* operator new(std::size_t size) {
+  if (failAt >= 0 && allocations++ == failAt) throw std::bad_alloc();
+  if (void* memory = std::malloc(size != 0 ? size : 1)) return memory;
+  throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+
+TEST(OutOfMemory, EveryFailedAllocationIsReportedOrDoneWithout) {
+  const char* const equations[] = {"Y = X * X + 1", "Y = sin(X) * 0 + 10", "Y = (not X) + 14"};
+  for (const char* equation : equations) {
+    for (long n = 0;; ++n) {
+      int code = -1;
+      char text[512] = "";
+      allocations = 0;
+      failAt = n;
+      void* handle = KaloParseExpression(equation, "X Y", &code, text);
+      failAt = -1;
+      if (handle == nullptr) {
+        EXPECT_EQ(code, 1) << equation << ", allocation " << n;
+        EXPECT_STREQ(text, "Out of memory") << equation << ", allocation " << n;
+        continue;
+      }
+      double values[] = {3.0, 0.0};
+      EXPECT_EQ(KaloEvalExpression(handle, values), 1) << equation << ", allocation " << n;
+      EXPECT_EQ(values[1], 10.0) << equation << ", allocation " << n;
+      KaloDestroyExpression(handle);
+      if (n >= allocations) break;  // no allocation failed: every one has had its turn
+    }
+  }
+}
