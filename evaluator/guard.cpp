@@ -96,13 +96,27 @@ long EvaluateColumns(const Program& program, Evaluator* evaluator, EvalRecord* r
     record->errorCode = ERROR_BAD_ADDRESS;
     return 0;
   }
-  double values[MAX_VARIABLES];
-  const int assigned = program.assignedVariable;
+  if (!KALO_CHECK(program.variableCount <= program.poolCount, CHECK_FILE_PARSE)) {
+    record->errorCode = ERROR_INTERNAL;
+    return 0;
+  }
+  // One reset of the unit serves every row: a run changes no control bit, and the interpreter
+  // clears the flags it reads before it starts.
+  const FastProgram& fast = evaluator->fast;
+  const FloatScope floatScope(UsesX87(fast));
+  double* const registers = evaluator->registers;
+  const int count = program.variableCount, assigned = program.assignedVariable;
   for (long row = 0; row < rowCount; ++row) {
-    for (int i = 0; i < program.variableCount; ++i) values[i] = columns[i][row];
+    bool plain = true;
+    for (int i = 0; i < count; ++i) {
+      registers[i] = columns[i][row];
+      plain &= math::IsNormalOrZeroBits(registers[i]);
+    }
     *record = EvalRecord{};
-    if (!RunGuarded(program, *evaluator, record, values)) return row;
-    columns[assigned][row] = evaluator->registers[assigned];
+    if (!(fast.usable && RunFast(program, *evaluator, record, plain)) &&
+        !RunProgram(program, *evaluator, record))
+      return row;
+    columns[assigned][row] = registers[assigned];
   }
   return rowCount;
 }
