@@ -40,9 +40,9 @@ void BuildFastProgram(const Program& program, FastProgram& fast) {
     fast.callsHost |= IsUserCall(word);
     fast.callsLibrary |= IsOperation(word) && ComputationOf(word) == BY_LIBRARY;
   }
-  fast.literalsPlain = true;
+  fast.literalsNormalOrZero = true;
   for (int slot = program.variableCount; slot < program.poolCount; ++slot)
-    fast.literalsPlain &= math::IsNormalOrZeroBits(program.pool[slot]);
+    fast.literalsNormalOrZero &= math::IsNormalOrZeroBits(program.pool[slot]);
   uint16_t stack[STACK_SIZE];
   int depth = 0;
   for (int i = 0; i < program.codeCount; ++i) {
@@ -100,19 +100,20 @@ void PrepareEvaluation(const Program& program, Evaluator* evaluator) {
 // values, never flags: on inputs and literals that are normal or zero, an operation whose result
 // passes its test has not faulted (math::MayHaveFaulted); any other input goes to the
 // interpreter straight away.
-bool RunFast(const Program& program, Evaluator& evaluator, EvalRecord* record, bool inputsPlain) {
+bool RunFast(const Program& program, Evaluator& evaluator, EvalRecord* record,
+             bool inputsNormalOrZero) {
   FastProgram& fast = evaluator.fast;
-  if (!inputsPlain || !fast.literalsPlain) return false;
+  if (!inputsNormalOrZero || !fast.literalsNormalOrZero) return false;
   double* const registers = evaluator.registers;
-  bool suspect = false;
+  bool failed = false;
   double result;
   const double* top = &registers[fast.lastTop];
   const double* next = &registers[fast.lastNext];
-  if (fast.native.entry != nullptr) {
-    fast.suspect = false;
+  if (fast.native.entry != nullptr && evaluator.fastest == Form::MACHINE_CODE) {
+    fast.valueTestFailed = false;
     result =
         reinterpret_cast<NativeEntry>(const_cast<void*>(fast.native.entry))(registers, &evaluator);
-    suspect = fast.suspect;
+    failed = fast.valueTestFailed;
     // Machine code keeps its temporaries in processor registers and saves only these two.
     top = &registers[RECORD_TOP_REGISTER];
     next = &registers[RECORD_NEXT_REGISTER];
@@ -124,11 +125,11 @@ bool RunFast(const Program& program, Evaluator& evaluator, EvalRecord* record, b
       const double x = registers[op->x], y = registers[op->y];
       const double value = math::Apply(op->operation, x, y, registers[op->z], units, &rangeFailed);
       registers[op->target] = value;
-      suspect |= math::MayHaveFaulted(op->operation, x, y, value, rangeFailed);
+      failed |= math::MayHaveFaulted(op->operation, x, y, value, rangeFailed);
     }
     result = registers[fast.result];
   }
-  if (suspect) return false;
+  if (failed) return false;
   record->lastCodeWord = program.code[program.codeCount - 1];
   if (fast.count > 0) {
     record->topValue = *top;

@@ -51,14 +51,14 @@ struct FastProgram {
   FastOperation operations[MAX_CODE_WORDS];
   int32_t count;
   bool usable;
-  bool callsLibrary;   // whether a maths-library routine runs
-  bool callsHost;      // whether a host function runs (then the register form is not usable)
-  bool literalsPlain;  // every literal is normal or zero, as the value tests need
-  uint16_t result;     // the register that holds the program's value
+  bool callsLibrary;          // whether a maths-library routine runs
+  bool callsHost;             // whether a host function runs (then the register form is not usable)
+  bool literalsNormalOrZero;  // every literal is normal or zero, as the value tests need
+  uint16_t result;            // the register that holds the program's value
   // The operands that the last operation leaves in topValue and nextValue.
   uint16_t lastTop;
   uint16_t lastNext;
-  bool suspect;  // set by library calls from machine code when a range test fails
+  bool valueTestFailed;  // set by machine code when a result fails its value test
   NativeCode native;
 };
 

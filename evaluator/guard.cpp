@@ -38,6 +38,10 @@ class FloatScope {
   const bool x87InRun_;
 };
 
+bool UsesFastForm(const Evaluator& evaluator) {
+  return evaluator.fast.usable && evaluator.fastest != Form::INTERPRETER;
+}
+
 bool EnterGate(EvalRecord* record) {
   int32_t* idle = nullptr;
   if (activeErrorCode.compare_exchange_strong(idle, &record->errorCode, std::memory_order_acquire))
@@ -58,16 +62,16 @@ bool RunGuarded(const Program& program, Evaluator& evaluator, EvalRecord* record
     record->errorCode = ERROR_INTERNAL;
     return false;
   }
-  bool plain = true;
+  bool normalOrZero = true;
   for (int i = 0; i < program.variableCount; ++i) {
     evaluator.registers[i] = values[i];
     // On the bits: a host that unmasked the invalid or denormal trap must not be stopped here,
     // before the run has reset its unit.
-    plain &= math::IsNormalOrZeroBits(values[i]);
+    normalOrZero &= math::IsNormalOrZeroBits(values[i]);
   }
   const FastProgram& fast = evaluator.fast;
   const FloatScope floatScope(UsesX87(fast));
-  if (fast.usable && RunFast(program, evaluator, record, plain)) return true;
+  if (UsesFastForm(evaluator) && RunFast(program, evaluator, record, normalOrZero)) return true;
   return RunProgram(program, evaluator, record);
 }
 
@@ -107,13 +111,13 @@ long EvaluateColumns(const Program& program, Evaluator* evaluator, EvalRecord* r
   double* const registers = evaluator->registers;
   const int count = program.variableCount, assigned = program.assignedVariable;
   for (long row = 0; row < rowCount; ++row) {
-    bool plain = true;
+    bool normalOrZero = true;
     for (int i = 0; i < count; ++i) {
       registers[i] = columns[i][row];
-      plain &= math::IsNormalOrZeroBits(registers[i]);
+      normalOrZero &= math::IsNormalOrZeroBits(registers[i]);
     }
     *record = EvalRecord{};
-    if (!(fast.usable && RunFast(program, *evaluator, record, plain)) &&
+    if (!(UsesFastForm(*evaluator) && RunFast(program, *evaluator, record, normalOrZero)) &&
         !RunProgram(program, *evaluator, record))
       return row;
     columns[assigned][row] = registers[assigned];

@@ -8,7 +8,7 @@
 // Every result is tested by value, never by the flags (reading them waits for the arithmetic in
 // flight, and the maths library raises flags of its own): an inline result that is not a normal
 // double or zero, and a product or quotient of nonzero operands that came out zero, marks the
-// run suspect; everything else goes through CallApply, which judges its result as the register
+// run as failed; everything else goes through CallApply, which judges its result as the register
 // form does (math::MayHaveFaulted). The code runs only on inputs and literals that are normal or
 // zero, where these tests find every fault the interpreter would stop at.
 #include <cstddef>
@@ -88,7 +88,8 @@ CodeArena& Arena() {
 double CallApply(uint32_t operation, Evaluator* evaluator, double x, double y, double z) {
   bool rangeFailed = false;
   const double result = math::Apply(operation, x, y, z, evaluator->angularUnits, &rangeFailed);
-  if (math::MayHaveFaulted(operation, x, y, result, rangeFailed)) evaluator->fast.suspect = true;
+  if (math::MayHaveFaulted(operation, x, y, result, rangeFailed))
+    evaluator->fast.valueTestFailed = true;
   return result;
 }
 
@@ -275,8 +276,8 @@ void EmitRangeTest(Emitter& e, int x) {
 }
 
 // Out of the straight path: a zero result is fine unless a product or quotient of nonzero
-// operands underflowed to it; anything else marks the run suspect.
-void EmitValueCheckTail(Emitter& e, const ValueCheck& check, int32_t suspectOffset) {
+// operands underflowed to it; anything else fails the run's value test.
+void EmitValueCheckTail(Emitter& e, const ValueCheck& check, int32_t failedOffset) {
   e.Target(check.jump, e.position());
   e.MoveToGeneral(0, check.x);
   e.Bytes({0x48, 0x01, 0xC0});                  // add rax, rax
@@ -292,8 +293,8 @@ void EmitValueCheckTail(Emitter& e, const ValueCheck& check, int32_t suspectOffs
     fine.push_back(e.Jump({0xE9}));  // jmp back
   }
   e.Target(notZero, e.position());
-  e.Bytes({0x41, 0xC6, 0x84, 0x24});  // mov byte [r12 + suspect], 1
-  e.Int32(suspectOffset);
+  e.Bytes({0x41, 0xC6, 0x84, 0x24});  // mov byte [r12 + valueTestFailed], 1
+  e.Int32(failedOffset);
   e.Bytes({0x01});
   fine.push_back(e.Jump({0xE9}));
   for (size_t jump : fine) e.Target(jump, check.back);
@@ -328,8 +329,8 @@ namespace {
 
 // Writes the program into the slot; false when it does not fit.
 bool EmitProgram(const Program& program, const Evaluator& evaluator, uint8_t* slot) {
-  const int32_t suspectOffset =
-      static_cast<int32_t>(reinterpret_cast<const uint8_t*>(&evaluator.fast.suspect) -
+  const int32_t failedOffset =
+      static_cast<int32_t>(reinterpret_cast<const uint8_t*>(&evaluator.fast.valueTestFailed) -
                            reinterpret_cast<const uint8_t*>(&evaluator));
   std::vector<ValueCheck> checks;
   Emitter e(slot);
@@ -367,7 +368,7 @@ bool EmitProgram(const Program& program, const Evaluator& evaluator, uint8_t* sl
     depth = x + 1;
   }
   e.Bytes({0x48, 0x83, 0xC4, 0x08, 0x41, 0x5C, 0x5B, 0xC3});  // add rsp, 8; pop r12; pop rbx; ret
-  for (const ValueCheck& check : checks) EmitValueCheckTail(e, check, suspectOffset);
+  for (const ValueCheck& check : checks) EmitValueCheckTail(e, check, failedOffset);
   return !e.overflowed() && depth == 1;
 }
 
@@ -376,7 +377,7 @@ bool EmitProgram(const Program& program, const Evaluator& evaluator, uint8_t* sl
 void CompileNativeCode(const Program& program, Evaluator& evaluator) {
   NativeCode& native = evaluator.fast.native;
   native.entry = nullptr;
-  if (native.writable == nullptr || !evaluator.fast.literalsPlain) return;
+  if (native.writable == nullptr || !evaluator.fast.literalsNormalOrZero) return;
   if (EmitProgram(program, evaluator, native.writable)) native.entry = native.executable;
 }
 

@@ -167,25 +167,19 @@ struct Tally {
 // Runs one equation on `inputs` in every form the expression has and compares them.
 void Compare(Expression& expression, const std::string& equation,
              const double (&inputs)[VARIABLES + 1], Tally* tally) {
-  const Outcome exact = [&] {
-    const bool usable = expression.evaluator.fast.usable;
-    expression.evaluator.fast.usable = false;
-    Outcome outcome = Run(expression, inputs);
-    expression.evaluator.fast.usable = usable;
-    return outcome;
-  }();
+  Evaluator& evaluator = expression.evaluator;
+  evaluator.fastest = Form::INTERPRETER;
+  const Outcome exact = Run(expression, inputs);
   ++tally->runs;
   tally->faults += exact.returned ? 0 : 1;
-  if (!expression.evaluator.fast.usable) return;
-  const void* entry = expression.evaluator.fast.native.entry;
-  if (entry != nullptr) {
-    EXPECT_EQ(Run(expression, inputs), exact) << "machine code: " << equation;
-    ++tally->native;
-  }
-  expression.evaluator.fast.native.entry = nullptr;
+  if (!evaluator.fast.usable) return;
+  evaluator.fastest = Form::REGISTER_FORM;
   EXPECT_EQ(Run(expression, inputs), exact) << "register form: " << equation;
-  expression.evaluator.fast.native.entry = entry;
   ++tally->registers;
+  evaluator.fastest = Form::MACHINE_CODE;
+  if (evaluator.fast.native.entry == nullptr) return;
+  EXPECT_EQ(Run(expression, inputs), exact) << "machine code: " << equation;
+  ++tally->native;
 }
 
 // Results at the edges of the value tests, where random equations rarely land.
