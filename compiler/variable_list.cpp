@@ -9,35 +9,33 @@
 namespace kalo {
 namespace {
 
-// Where a list fault is composed: the host's buffer and the list as the host wrote it.
-struct ListErrorContext {
-  char* buffer;
-  size_t size;
-  const char* hostList;
-  bool Fail(const char* message, size_t offset) const {
-    return ComposeListError(buffer, size, hostList, message, offset);
-  }
-};
-
-// Scans one name at `*position`, terminates it in place and leaves `*position` after it.
-bool ScanVariableName(char** position, char** start, const ListErrorContext& context,
-                      const char* text) {
+// Scans one name at `*position`, terminates it in place and leaves `*position` after it. Returns
+// null and the name's offset in `text` at *at, or the fault and the offending character's.
+const char* ScanVariableName(char** position, char** start, size_t* at, const char* text) {
   char* p = *position;
   while (IsAsciiSpace(*p)) ++p;
   *start = p;
-  if (!IsNameStart(*p))
-    return context.Fail("Variable name must start with a letter or underscore",
-                        static_cast<size_t>(p - text));
+  *at = static_cast<size_t>(p - text);
+  if (!IsNameStart(*p)) return "Variable name must start with a letter or underscore";
   ++p;
   while (*p != '\0' && !IsAsciiSpace(*p)) {
-    if (!IsNameChar(*p))
-      return context.Fail("Invalid character in variable name", static_cast<size_t>(p - text));
+    *at = static_cast<size_t>(p - text);
+    if (!IsNameChar(*p)) return "Invalid character in variable name";
     ++p;
   }
   // One whitespace character after a name is its separator and becomes its terminator.
   if (*p != '\0') *p++ = '\0';
   *position = p;
-  return true;
+  *at = static_cast<size_t>(*start - text);
+  return nullptr;
+}
+
+// The fault of the name at `name`, the list's next, or null.
+const char* CheckNewName(const Program& program, const char* name) {
+  for (int i = 0; i < program.variableCount; ++i)
+    if (EqualsIgnoringCase(name, static_cast<int>(std::strlen(name)), VariableName(program, i)))
+      return "Duplicate variable name";
+  return program.variableCount == MAX_VARIABLES ? "Too many variables" : nullptr;
 }
 
 }  // namespace
@@ -51,21 +49,20 @@ bool ReadVariableList(const char* list, Program* program, char* message, size_t 
     return false;
   }
   std::memcpy(text, list, listLength + 1);
-  const ListErrorContext context{message, size, list};
   for (int i = 0; i < MAX_VARIABLES; ++i) program->nameOffsets[i] = -1;
-  if (text[0] == '\0') return true;
   char* position = text;
-  do {
+  while (*position != '\0') {
     char* name = nullptr;
-    if (!ScanVariableName(&position, &name, context, text)) return false;
-    const size_t offset = static_cast<size_t>(name - text);
-    for (int i = 0; i < program->variableCount; ++i)
-      if (EqualsIgnoringCase(name, static_cast<int>(std::strlen(name)), VariableName(*program, i)))
-        return context.Fail("Duplicate variable name", offset);
-    if (program->variableCount == MAX_VARIABLES) return context.Fail("Too many variables", offset);
-    program->nameOffsets[program->variableCount++] = static_cast<int32_t>(offset);
+    size_t at = 0;
+    const char* fault = ScanVariableName(&position, &name, &at, text);
+    if (fault == nullptr) fault = CheckNewName(*program, name);
+    if (fault != nullptr) {
+      ComposeListError(message, size, list, fault, at);
+      return false;
+    }
+    program->nameOffsets[program->variableCount++] = static_cast<int32_t>(at);
     program->pool[program->poolCount++] = 0.0;
-  } while (*position != '\0');
+  }
   return true;
 }
 

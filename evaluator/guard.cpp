@@ -50,7 +50,7 @@ bool EnterGate(EvalRecord* record) {
   return false;
 }
 
-// One run with the values already tested; its fault, if any, in `record`.
+// One run over the host's values, which go in through the registers; its fault in `record`.
 bool RunGuarded(const Program& program, Evaluator& evaluator, EvalRecord* record, double* values) {
   const size_t size = static_cast<size_t>(program.variableCount) * sizeof(double);
   if (!KALO_CHECK(!platform::IsBadReadPointer(values, size), CHECK_FILE_PARSE) ||

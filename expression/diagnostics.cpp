@@ -36,12 +36,12 @@ bool ReportInternalError(const char* checkFile, int checkLine) {
   return false;
 }
 
-bool ComposeListError(char* buffer, size_t size, const char* list, const char* message,
+void ComposeListError(char* buffer, size_t size, const char* list, const char* message,
                       size_t offset) {
   BoundedCopy(buffer, message, size);
   const size_t messageLength = std::strlen(buffer);
   const size_t listLength = std::strlen(list);
-  if (messageLength + listLength + MARKER_LENGTH + 3 >= size) return false;
+  if (messageLength + listLength + MARKER_LENGTH + 3 >= size) return;
   char* quoted = buffer + messageLength;
   std::memcpy(quoted, LINE_BREAK, 2);
   quoted += 2;
@@ -49,7 +49,6 @@ bool ComposeListError(char* buffer, size_t size, const char* list, const char* m
   std::memcpy(quoted, list, offset);
   std::memcpy(quoted + offset, MARKER, MARKER_LENGTH);
   std::memcpy(quoted + offset + MARKER_LENGTH, list + offset, listLength - offset + 1);
-  return false;
 }
 
 // The text is limited to MESSAGE_SIZE - 1 characters; the budget counts what may still be added.

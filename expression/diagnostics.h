@@ -21,8 +21,8 @@ bool ReportInternalError(const char* checkFile, int checkLine);
 #define KALO_CHECK(condition, file) ((condition) || ::kalo::ReportInternalError((file), __LINE__))
 
 // Writes `message` into `buffer`, then, when it fits, a line break and `list` with " ? " marking
-// byte `offset`. Returns false, for a caller to return as its own failure.
-bool ComposeListError(char* buffer, size_t size, const char* list, const char* message,
+// byte `offset`.
+void ComposeListError(char* buffer, size_t size, const char* list, const char* message,
                       size_t offset);
 
 // Writes compile error `id`'s text into `message` (MESSAGE_SIZE bytes), then a line break and

@@ -3,8 +3,12 @@
 // floating-point traps raised by host code during an evaluation.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
-// <windows.h> maps LoadString to LoadStringA; the platform layer has its own LoadString.
+// <windows.h> maps LoadString to LoadStringA; the platform layer has its own LoadString. It also
+// defines ERROR_BUSY, which is the name of one of our evaluation codes; only the trap codes are
+// used here.
 #undef LoadString
+#undef ERROR_BUSY
+#include "common/error_codes.h"
 
 #include <locale.h>
 #include <stdlib.h>
@@ -12,7 +16,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/error_codes.h"
 #include "platform/backend.h"
 #include "platform/host_call.h"
 #include "platform/platform.h"

@@ -8,11 +8,11 @@
 
 namespace kalo {
 
-bool CallUserFunction(int index, double* stack, int* depth, int32_t* errorCode) {
+void CallUserFunction(int index, double* stack, int* depth, int32_t* errorCode) {
   const UserFunction* function = FindUserFunctionAt(index);
   if (!KALO_CHECK(function != nullptr, CHECK_FILE_USERFUNC)) {
     *errorCode = ERROR_INTERNAL;
-    return false;
+    return;
   }
   // Everything needed is read now: the callback may register or clear functions, which can
   // move the records.
@@ -22,13 +22,13 @@ bool CallUserFunction(int index, double* stack, int* depth, int32_t* errorCode) 
   if (!KALO_CHECK(callback != nullptr, CHECK_FILE_PARSE) ||
       !KALO_CHECK(*depth >= count, CHECK_FILE_PARSE)) {
     *errorCode = ERROR_INTERNAL;
-    return false;
+    return;
   }
   const int base = *depth - count;
   // The count may have changed since compilation, so the result's position is checked here.
   if (base + 1 > STACK_SIZE) {
     *errorCode = ERROR_INTERNAL;
-    return false;
+    return;
   }
   // Every registered function takes at most 100 arguments, so one fixed array serves all and the
   // call never allocates.
@@ -41,11 +41,9 @@ bool CallUserFunction(int index, double* stack, int* depth, int32_t* errorCode) 
       platform::CallHostFunction(callback, arguments, &stack[base + 1], userData, &trapCode);
   if (trapCode != 0) {
     *errorCode = trapCode;
-    return false;
+    return;
   }
-  if (result == 0) return true;
-  *errorCode = result;
-  return false;
+  if (result != 0) *errorCode = result;
 }
 
 }  // namespace kalo

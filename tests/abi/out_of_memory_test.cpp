@@ -15,14 +15,30 @@ long allocations = 0;
 
 }  // namespace
 
-// Replaces the allocator for the library too, which takes it from the executable.
+// Replaces the allocator for the library too, which takes it from the executable; every form,
+// since a sanitizer's run-time supplies any form left out.
 void* operator new(std::size_t size) {
   if (failAt >= 0 && allocations++ == failAt) throw std::bad_alloc();
   if (void* memory = std::malloc(size != 0 ? size : 1)) return memory;
   throw std::bad_alloc();
 }
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+  return operator new(size, tag);
+}
 void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete[](void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+void operator delete[](void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
 
 TEST(OutOfMemory, EveryFailedAllocationIsReportedOrDoneWithout) {
   const char* const equations[] = {"Y = X * X + 1", "Y = sin(X) * 0 + 10", "Y = (not X) + 14"};
