@@ -75,6 +75,14 @@ inline bool UsesX87(const FastProgram& fast) {
   return fast.callsHost || (platform::LIBRARY_USES_X87 && fast.callsLibrary);
 }
 
+// Whether the variables the program reads, already in the register file, are normal or zero, as
+// the fast forms need.
+bool ReadsNormalOrZero(const FastProgram& fast, const double* registers);
+
+// The record of a clean run of machine code, whose last operands it left in the register file.
+void RecordCleanRun(const Program& program, const FastProgram& fast, const double* registers,
+                    EvalRecord* record);
+
 // The interpreter: false with the fault in `record`.
 bool RunProgram(const Program& program, Evaluator& evaluator, EvalRecord* record);
 // The fast forms: true when the run succeeded exactly as the interpreter's would have; false

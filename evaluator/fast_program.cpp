@@ -35,11 +35,18 @@ void BuildFastProgram(const Program& program, FastProgram& fast) {
   fast.callsLibrary = false;
   fast.callsHost = false;
   fast.count = 0;
+  bool reads[MAX_VARIABLES] = {};
   for (int i = 0; i < program.codeCount; ++i) {
     const CodeWord word = program.code[i];
     fast.callsHost |= IsUserCall(word);
     fast.callsLibrary |= IsOperation(word) && ComputationOf(word) == BY_LIBRARY;
+    if (IsOperand(word) && OperandSlot(word) < program.variableCount)
+      reads[OperandSlot(word)] = true;
   }
+  fast.readCount = 0;
+  for (int i = 0; i < program.variableCount; ++i)
+    if (reads[i]) fast.readVariables[fast.readCount++] = static_cast<int16_t>(i);
+  fast.assigned = program.assignedVariable;
   fast.literalsNormalOrZero = true;
   for (int slot = program.variableCount; slot < program.poolCount; ++slot)
     fast.literalsNormalOrZero &= math::IsNormalOrZeroBits(program.pool[slot]);
@@ -92,7 +99,7 @@ void PrepareEvaluation(const Program& program, Evaluator* evaluator) {
   for (int slot = program.variableCount; slot < program.poolCount; ++slot)
     evaluator->registers[slot] = program.pool[slot];
   BuildFastProgram(program, evaluator->fast);
-  if (evaluator->fast.usable) CompileNativeCode(program, *evaluator);
+  CompileNativeCode(evaluator->fast, &evaluator->fast.native);
   SeedRandom(platform::TickCount());
 }
 
@@ -110,10 +117,9 @@ bool RunFast(const Program& program, Evaluator& evaluator, EvalRecord* record,
   const double* top = &registers[fast.lastTop];
   const double* next = &registers[fast.lastNext];
   if (fast.native.entry != nullptr && evaluator.fastest == Form::MACHINE_CODE) {
-    fast.valueTestFailed = false;
-    result =
-        reinterpret_cast<NativeEntry>(const_cast<void*>(fast.native.entry))(registers, &evaluator);
-    failed = fast.valueTestFailed;
+    NativeFrame frame{evaluator.angularUnits, 0};
+    result = reinterpret_cast<NativeEntry>(const_cast<void*>(fast.native.entry))(registers, &frame);
+    failed = frame.valueTestFailed != 0;
     // Machine code keeps its temporaries in processor registers and saves only these two.
     top = &registers[RECORD_TOP_REGISTER];
     next = &registers[RECORD_NEXT_REGISTER];
@@ -130,13 +136,28 @@ bool RunFast(const Program& program, Evaluator& evaluator, EvalRecord* record,
     result = registers[fast.result];
   }
   if (failed) return false;
-  record->lastCodeWord = program.code[program.codeCount - 1];
+  *record = EvalRecord{ERROR_NONE, program.code[program.codeCount - 1], 0.0, 0.0};
   if (fast.count > 0) {
     record->topValue = *top;
     record->nextValue = *next;
   }
   registers[program.assignedVariable] = result;
   return true;
+}
+
+void RecordCleanRun(const Program& program, const FastProgram& fast, const double* registers,
+                    EvalRecord* record) {
+  *record = EvalRecord{ERROR_NONE, program.code[program.codeCount - 1], 0.0, 0.0};
+  if (fast.count == 0) return;
+  record->topValue = registers[RECORD_TOP_REGISTER];
+  record->nextValue = registers[RECORD_NEXT_REGISTER];
+}
+
+bool ReadsNormalOrZero(const FastProgram& fast, const double* registers) {
+  bool normalOrZero = true;
+  for (int i = 0; i < fast.readCount; ++i)
+    normalOrZero &= math::IsNormalOrZeroBits(registers[fast.readVariables[i]]);
+  return normalOrZero;
 }
 
 }  // namespace kalo

@@ -58,7 +58,11 @@ struct FastProgram {
   // The operands that the last operation leaves in topValue and nextValue.
   uint16_t lastTop;
   uint16_t lastNext;
-  bool valueTestFailed;  // set by machine code when a result fails its value test
+  // The variables the program reads (only they must be normal or zero for the fast forms) and
+  // the one it assigns.
+  int16_t readVariables[MAX_VARIABLES];
+  int32_t readCount;
+  int32_t assigned;
   NativeCode native;
 };
 

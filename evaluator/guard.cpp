@@ -50,6 +50,18 @@ bool EnterGate(EvalRecord* record) {
   return false;
 }
 
+// One row whose values are in the register file, in the fastest form that can prove it clean,
+// else in the interpreter; the fault, if any, in `record`.
+bool RunRow(const Program& program, Evaluator& evaluator, EvalRecord* record) {
+  *record = EvalRecord{};
+  // On the bits (ReadsNormalOrZero): a host that unmasked the invalid or denormal trap must not
+  // be stopped by the test, before the run has reset its unit.
+  if (UsesFastForm(evaluator) &&
+      RunFast(program, evaluator, record, ReadsNormalOrZero(evaluator.fast, evaluator.registers)))
+    return true;
+  return RunProgram(program, evaluator, record);
+}
+
 // One run over the host's values, which go in through the registers; its fault in `record`.
 bool RunGuarded(const Program& program, Evaluator& evaluator, EvalRecord* record, double* values) {
   const size_t size = static_cast<size_t>(program.variableCount) * sizeof(double);
@@ -62,17 +74,9 @@ bool RunGuarded(const Program& program, Evaluator& evaluator, EvalRecord* record
     record->errorCode = ERROR_INTERNAL;
     return false;
   }
-  bool normalOrZero = true;
-  for (int i = 0; i < program.variableCount; ++i) {
-    evaluator.registers[i] = values[i];
-    // On the bits: a host that unmasked the invalid or denormal trap must not be stopped here,
-    // before the run has reset its unit.
-    normalOrZero &= math::IsNormalOrZeroBits(values[i]);
-  }
-  const FastProgram& fast = evaluator.fast;
-  const FloatScope floatScope(UsesX87(fast));
-  if (UsesFastForm(evaluator) && RunFast(program, evaluator, record, normalOrZero)) return true;
-  return RunProgram(program, evaluator, record);
+  for (int i = 0; i < program.variableCount; ++i) evaluator.registers[i] = values[i];
+  const FloatScope floatScope(UsesX87(evaluator.fast));
+  return RunRow(program, evaluator, record);
 }
 
 }  // namespace
@@ -105,23 +109,29 @@ long EvaluateColumns(const Program& program, Evaluator* evaluator, EvalRecord* r
     return 0;
   }
   // One reset of the unit serves every row: a run changes no control bit, and the interpreter
-  // clears the flags it reads before it starts.
+  // clears the flags it reads before it starts. Machine code runs row after row until a row
+  // needs a closer look; that row runs alone, exactly as Evaluate would run it.
   const FastProgram& fast = evaluator->fast;
   const FloatScope floatScope(UsesX87(fast));
+  const auto loop = UsesFastForm(*evaluator) && evaluator->fastest == Form::MACHINE_CODE
+                        ? reinterpret_cast<NativeColumnsEntry>(fast.native.columnsEntry)
+                        : nullptr;
+  NativeFrame frame{evaluator->angularUnits, 0};
   double* const registers = evaluator->registers;
-  const int count = program.variableCount, assigned = program.assignedVariable;
+  const int assigned = program.assignedVariable;
+  bool lastRowInLoop = false;
   for (long row = 0; row < rowCount; ++row) {
-    bool normalOrZero = true;
-    for (int i = 0; i < count; ++i) {
-      registers[i] = columns[i][row];
-      normalOrZero &= math::IsNormalOrZeroBits(registers[i]);
+    if (loop != nullptr) {
+      const long stop = loop(registers, &frame, columns, row, rowCount);
+      lastRowInLoop = stop > row;
+      if ((row = stop) == rowCount) break;
     }
-    *record = EvalRecord{};
-    if (!(UsesFastForm(*evaluator) && RunFast(program, *evaluator, record, normalOrZero)) &&
-        !RunProgram(program, *evaluator, record))
-      return row;
+    for (int i = 0; i < program.variableCount; ++i) registers[i] = columns[i][row];
+    if (!RunRow(program, *evaluator, record)) return row;
     columns[assigned][row] = registers[assigned];
+    lastRowInLoop = false;
   }
+  if (lastRowInLoop) RecordCleanRun(program, fast, registers, record);
   return rowCount;
 }
 
