@@ -45,6 +45,9 @@ struct Evaluator {
 // generator.
 void PrepareEvaluation(const Program& program, Evaluator* evaluator);
 
+// Sets the angular unit; the fast forms are built again, since they fold trigonometry.
+void SetAngularUnits(const Program& program, Evaluator* evaluator, KAL_ANGULAR_UNITS units);
+
 // One run over `values` (the variables in declaration order); the assigned variable's value is
 // written back on success. One evaluation at a time in the process: a second one meanwhile
 // fails with ERROR_BUSY.

@@ -21,6 +21,7 @@ void InitializeRegisters(double* registers) {
   SetBits(&registers[SIGN_MASK_REGISTER], 0x8000000000000000ull);
   SetBits(&registers[MAGNITUDE_MASK_REGISTER], math::MAGNITUDE_MASK);
   registers[MINUS_ONE_REGISTER] = math::TRUE_VALUE;
+  registers[ONE_REGISTER] = 1.0;
   registers[DEGREES_TO_RADIANS_REGISTER] = math::PI / 180;
   registers[RADIANS_TO_DEGREES_REGISTER] = 180 / math::PI;
   SetBits(&registers[NORMAL_BASE_REGISTER], math::PLAIN_BASE);
@@ -30,11 +31,10 @@ void InitializeRegisters(double* registers) {
 namespace {
 
 // Follows the stack the code would build, register by register, instead of value by value.
-void BuildFastProgram(const Program& program, FastProgram& fast) {
-  fast.usable = false;
+// What the fast forms need to know of the whole program before its operations.
+void ScanProgram(const Program& program, FastProgram& fast) {
   fast.callsLibrary = false;
   fast.callsHost = false;
-  fast.count = 0;
   bool reads[MAX_VARIABLES] = {};
   for (int i = 0; i < program.codeCount; ++i) {
     const CodeWord word = program.code[i];
@@ -50,8 +50,48 @@ void BuildFastProgram(const Program& program, FastProgram& fast) {
   fast.literalsNormalOrZero = true;
   for (int slot = program.variableCount; slot < program.poolCount; ++slot)
     fast.literalsNormalOrZero &= math::IsNormalOrZeroBits(program.pool[slot]);
+}
+
+bool IsConstant(const Program& program, int index) {
+  return (index >= program.variableCount && index < program.poolCount) ||
+         (index >= FOLDED_REGISTERS && index < FOLDED_REGISTERS + FOLDED_COUNT);
+}
+
+// Computes an operation on constants ahead, into a folded register, when that raises no fault;
+// false leaves it to run. Never random draws, nor a routine that may use the x87 unit (it would
+// run in the host's state), nor the last operation, whose operands the record shows.
+bool Fold(const Program& program, Evaluator& evaluator, const uint16_t* operands, CodeWord word,
+          int* folded, uint16_t* target) {
+  const int count = OperandCount(word);
+  if (*folded == FOLDED_COUNT || ComputationOf(word) == BY_RANDOM_DRAWS ||
+      (platform::LIBRARY_USES_X87 && ComputationOf(word) == BY_LIBRARY))
+    return false;
+  // The operands are normal or zero, as MayHaveFaulted needs: a literal that is not keeps the fast
+  // forms from running at all, and a folded value passed the test.
+  double values[3] = {0.0, 0.0, 0.0};
+  for (int k = 0; k < count; ++k) {
+    if (!IsConstant(program, operands[k])) return false;
+    values[k] = evaluator.registers[operands[k]];
+  }
+  bool rangeFailed = false;
+  const double value =
+      math::Apply(word, values[0], values[1], values[2], evaluator.angularUnits, &rangeFailed);
+  if (math::MayHaveFaulted(word, values[0], values[1], value, rangeFailed)) return false;
+  *target = static_cast<uint16_t>(FOLDED_REGISTERS + (*folded)++);
+  evaluator.registers[*target] = value;
+  return true;
+}
+
+// Follows the stack the code would build, register by register, instead of value by value.
+void BuildFastProgram(const Program& program, Evaluator& evaluator) {
+  FastProgram& fast = evaluator.fast;
+  fast.usable = false;
+  fast.count = 0;
+  ScanProgram(program, fast);
+  // Folding runs in the state every evaluation runs in, whatever the host has set.
+  const platform::DefaultSseScope defaultState;
   uint16_t stack[STACK_SIZE];
-  int depth = 0;
+  int depth = 0, folded = 0;
   for (int i = 0; i < program.codeCount; ++i) {
     const CodeWord word = program.code[i];
     if (IsOperand(word)) {
@@ -62,12 +102,22 @@ void BuildFastProgram(const Program& program, FastProgram& fast) {
     if (!IsOperation(word) || ComputationOf(word) == BY_RANDOM_DRAWS) return;
     const int count = OperandCount(word);
     if (depth < count) return;
-    FastOperation& op = fast.operations[fast.count++];
     const uint16_t* operands = stack + depth - count;
+    uint16_t constant = 0;
+    if (i != program.codeCount - 1 &&
+        Fold(program, evaluator, operands, word, &folded, &constant)) {
+      depth -= count;
+      stack[depth++] = constant;
+      continue;
+    }
+    FastOperation& op = fast.operations[fast.count++];
     op.operation = static_cast<uint16_t>(word);
     op.x = operands[0];
     op.y = count >= 2 ? operands[1] : ZERO_REGISTER;
     op.z = count == 3 ? operands[2] : ZERO_REGISTER;
+    op.power = static_cast<int16_t>(word == OP_POW && IsConstant(program, op.y)
+                                        ? math::MultipliedPower(evaluator.registers[op.y])
+                                        : 0);
     fast.lastTop = operands[count - 1];
     fast.lastNext = count >= 2   ? operands[count - 2]
                     : depth >= 2 ? stack[depth - 2]
@@ -98,9 +148,17 @@ Evaluator::~Evaluator() { ReleaseNativeCode(&fast.native); }
 void PrepareEvaluation(const Program& program, Evaluator* evaluator) {
   for (int slot = program.variableCount; slot < program.poolCount; ++slot)
     evaluator->registers[slot] = program.pool[slot];
-  BuildFastProgram(program, evaluator->fast);
+  BuildFastProgram(program, *evaluator);
   CompileNativeCode(evaluator->fast, &evaluator->fast.native);
   SeedRandom(platform::TickCount());
+}
+
+void SetAngularUnits(const Program& program, Evaluator* evaluator, KAL_ANGULAR_UNITS units) {
+  if (units == evaluator->angularUnits) return;
+  evaluator->angularUnits = units;
+  // Folded trigonometry depends on the unit.
+  BuildFastProgram(program, *evaluator);
+  CompileNativeCode(evaluator->fast, &evaluator->fast.native);
 }
 
 // Writes nothing but temporaries until the run is known to be clean. Both fast forms test

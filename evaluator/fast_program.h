@@ -30,13 +30,17 @@ constexpr int RECORD_NEXT_REGISTER = RECORD_TOP_REGISTER + 1;
 constexpr int SIGN_MASK_REGISTER = RECORD_NEXT_REGISTER + 1;
 constexpr int MAGNITUDE_MASK_REGISTER = SIGN_MASK_REGISTER + 1;
 constexpr int MINUS_ONE_REGISTER = MAGNITUDE_MASK_REGISTER + 1;
-constexpr int DEGREES_TO_RADIANS_REGISTER = MINUS_ONE_REGISTER + 1;
+constexpr int ONE_REGISTER = MINUS_ONE_REGISTER + 1;
+constexpr int DEGREES_TO_RADIANS_REGISTER = ONE_REGISTER + 1;
 constexpr int RADIANS_TO_DEGREES_REGISTER = DEGREES_TO_RADIANS_REGISTER + 1;
 constexpr int NORMAL_BASE_REGISTER = RADIANS_TO_DEGREES_REGISTER + 1;
 constexpr int NORMAL_WIDTH_REGISTER = NORMAL_BASE_REGISTER + 1;
 constexpr int SPILL_REGISTERS = NORMAL_WIDTH_REGISTER + 1;
 constexpr int SPILL_COUNT = 16;
-constexpr int REGISTER_COUNT = SPILL_REGISTERS + SPILL_COUNT;
+// Values of constant parts of the equation, folded when the fast form is built.
+constexpr int FOLDED_REGISTERS = SPILL_REGISTERS + SPILL_COUNT;
+constexpr int FOLDED_COUNT = 64;
+constexpr int REGISTER_COUNT = FOLDED_REGISTERS + FOLDED_COUNT;
 
 // Fills the registers that hold constants.
 void InitializeRegisters(double* registers);
@@ -45,6 +49,7 @@ struct FastOperation {
   uint16_t operation;
   uint16_t target;
   uint16_t x, y, z;  // operands in the order written; ZERO_REGISTER where there are fewer
+  int16_t power;     // pow by a literal that math::MultipliedPower takes; else 0
 };
 
 struct FastProgram {

@@ -134,6 +134,37 @@ inline double Bessel(CodeWord operation, double x, double y, bool* rangeFailed) 
   return operation == OP_JN ? ::jn(order, y) : ::yn(order, y);
 }
 
+// Whole powers up to this size are computed by multiplications, which costs a few
+// instructions instead of a library call; the result may differ from pow's in the last place.
+constexpr int MAX_MULTIPLIED_POWER = 16;
+
+// The exponent when Y is a whole number from -16 to 16 other than 0; else 0.
+inline int MultipliedPower(double y) {
+  if (!(y >= -MAX_MULTIPLIED_POWER && y <= MAX_MULTIPLIED_POWER)) return 0;
+  const int n = static_cast<int>(y);
+  return n == y ? n : 0;
+}
+
+// X to the n (n > 0) by squaring, in the order machine code writes it: the base is squared for
+// each further bit of n, and the product starts at the lowest bit set.
+inline double MultiplyPower(double x, int n) {
+  double base = x, product = 0.0;
+  bool started = false;
+  while (n != 0) {
+    if (n & 1) product = started ? product * base : base, started = true;
+    n >>= 1;
+    if (n != 0) base = base * base;
+  }
+  return product;
+}
+
+inline double Power(double x, double y) {
+  const int n = MultipliedPower(y);
+  if (n > 0) return MultiplyPower(x, n);
+  if (n < 0) return 1.0 / MultiplyPower(x, -n);
+  return std::pow(x, y);
+}
+
 // The result of one operation on X, Y and Z, the operands in the order they were written (Y and
 // Z are ignored by operations that take fewer). `rangeFailed` is set, and the result computed
 // with 0 in place of the operand, when a logical operand or a Bessel order is out of range.
@@ -180,7 +211,7 @@ inline double Apply(CodeWord operation, double x, double y, double z, KAL_ANGULA
     case OP_R2D: return (180 / PI) * x;
     case OP_ATAN2: return FromRadians(std::atan2(x, y), units);
     case OP_FMOD: return std::fmod(x, y);
-    case OP_POW: return std::pow(x, y);
+    case OP_POW: return Power(x, y);
     case OP_MAX: return x > y ? x : y;
     case OP_MIN: return x < y ? x : y;
     case OP_JN:

@@ -320,6 +320,30 @@ bool EmitInline(Emitter& e, CodeWord operation, int x) {
   }
 }
 
+// xmm<x> to the n-th power by the multiplications of math::MultiplyPower, in its order.
+void EmitPower(Emitter& e, int x, int n) {
+  const int base = INPUT, product = SCRATCH;
+  e.MovapdRR(base, x);
+  bool started = false;
+  for (int m = n < 0 ? -n : n; m != 0;) {
+    if (m & 1) {
+      if (started)
+        e.SseRR(0xF2, MULSD, product, base);
+      else
+        e.MovapdRR(product, base);
+      started = true;
+    }
+    m >>= 1;
+    if (m != 0) e.SseRR(0xF2, MULSD, base, base);
+  }
+  if (n > 0) {
+    e.MovapdRR(x, product);
+    return;
+  }
+  e.Load(x, ONE_REGISTER);
+  e.SseRR(0xF2, DIVSD, x, product);
+}
+
 // Operations whose result may leave the normal range although their operands are in it.
 // Comparisons, max, min, if, negation and magnitude only pass on or make normal values.
 bool MayLeaveTheNormalRange(CodeWord operation) {
@@ -334,7 +358,7 @@ bool MayUnderflowToZero(CodeWord operation) { return operation == OP_MUL || oper
 // A result that failed the quick range test: xmm<x> holds it, xmm<x + 1> the second operand and
 // rdx the first one for the operations that may underflow to zero.
 struct ValueCheck {
-  CodeWord operation;
+  bool zeroNeedsZeroOperand;  // a zero result is an underflow unless an operand is zero
   int x;
   size_t jump;  // displacement of the jump to the check's continuation below the code
   size_t back;  // where the run goes on
@@ -363,7 +387,7 @@ void EmitValueCheckTail(Emitter& e, const ValueCheck& check) {
   const size_t notZero = e.Jcc(NOT_EQUAL);
   size_t fine[3];
   int fineCount = 0;
-  if (MayUnderflowToZero(check.operation)) {
+  if (check.zeroNeedsZeroOperand) {
     e.AddRR(RDX, RDX);  // the first operand, sign dropped
     fine[fineCount++] = e.Jcc(EQUAL);
     e.MovqRX(RAX, check.x + 1);
@@ -417,16 +441,22 @@ bool EmitBody(Emitter& e, const FastProgram& fast, ValueChecks* checks) {
       if (count < 2) e.Load(SCRATCH, ZERO_REGISTER);
       e.Store(RECORD_NEXT_REGISTER, count >= 2 ? count - 2 : SCRATCH);
     }
-    if (ComputationOf(word) != BY_INSTRUCTIONS) {
+    if (ComputationOf(word) != BY_INSTRUCTIONS && op.power == 0) {
       EmitCall(e, word, x, count);
       continue;
     }
-    if (MayUnderflowToZero(word)) e.MovqRX(RDX, x);
-    if (!EmitInline(e, word, x)) return false;  // the table promises what EmitInline lacks
-    if (MayLeaveTheNormalRange(word)) {
+    // A product, quotient or power is zero only by an underflow, or from a zero first operand
+    // (the second of a power, its exponent, is never zero).
+    const bool zeroNeedsZeroOperand = MayUnderflowToZero(word) || op.power != 0;
+    if (zeroNeedsZeroOperand) e.MovqRX(RDX, x);
+    if (op.power != 0)
+      EmitPower(e, x, op.power);
+    else if (!EmitInline(e, word, x))
+      return false;  // the table promises what EmitInline lacks
+    if (MayLeaveTheNormalRange(word) || op.power != 0) {
       EmitRangeTest(e, x);
       const size_t jump = e.Jcc(NOT_BELOW);
-      checks->items[checks->count++] = {word, x, jump, e.position()};
+      checks->items[checks->count++] = {zeroNeedsZeroOperand, x, jump, e.position()};
     }
   }
   return true;

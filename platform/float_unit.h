@@ -112,6 +112,19 @@ inline void LeaveFloatGuard(const FloatState& saved, bool x87InRun) {
 }
 
 inline void ClearSseFaults() { x86::WriteSse(x86::ReadSse() & ~x86::SSE_FLAGS); }
+
+// The SSE unit in the state a run has (round to nearest, no flush to zero, all masked) for
+// computing ahead of a run, and exactly as it was afterwards, flags included.
+class DefaultSseScope {
+ public:
+  DefaultSseScope() : saved_(x86::ReadSse()) { x86::WriteSse(x86::SSE_DEFAULT); }
+  ~DefaultSseScope() { x86::WriteSse(saved_); }
+  DefaultSseScope(const DefaultSseScope&) = delete;
+  DefaultSseScope& operator=(const DefaultSseScope&) = delete;
+
+ private:
+  uint32_t saved_;
+};
 inline void ClearX87Faults() { ClearX87FlagsIfSet(); }
 
 // SSE flags only: for kalo's own arithmetic.
@@ -137,6 +150,20 @@ inline void LeaveFloatGuard(const FloatState& saved, bool /*x87InRun*/) {
 constexpr bool LIBRARY_USES_X87 = false;
 
 inline void ClearSseFaults() { feclearexcept(FE_ALL_EXCEPT); }
+
+class DefaultSseScope {
+ public:
+  DefaultSseScope() {
+    fegetenv(&saved_);
+    fesetenv(FE_DFL_ENV);
+  }
+  ~DefaultSseScope() { fesetenv(&saved_); }
+  DefaultSseScope(const DefaultSseScope&) = delete;
+  DefaultSseScope& operator=(const DefaultSseScope&) = delete;
+
+ private:
+  fenv_t saved_;
+};
 inline void ClearX87Faults() {}
 
 inline unsigned ReadFloatFaults() {

@@ -226,7 +226,8 @@ TEST_P(Forms, AgreeOnEveryResultFaultAndRecord) {
     char message[MESSAGE_SIZE];
     Expression expression("A B C Y", message, MESSAGE_SIZE);
     if (!expression.Compile(equation.c_str())) continue;  // too complex: nothing to compare
-    expression.evaluator.angularUnits = static_cast<KAL_ANGULAR_UNITS>(i % 3);
+    SetAngularUnits(expression.program, &expression.evaluator,
+                    static_cast<KAL_ANGULAR_UNITS>(i % 3));
     for (int sample = 0; sample < 6; ++sample) {
       double inputs[VARIABLES + 1] = {INTERESTING[value(pick)], INTERESTING[value(pick)],
                                       INTERESTING[value(pick)], 0.0};

@@ -125,7 +125,16 @@ INSTANTIATE_TEST_SUITE_P(
         Ok("Y = exp(X)", {-INF}, 0), Ok("Y = pow(0.5, X)", {INF}, 0), Ok("Y = atan2(1, X)", {INF}, 0),
         Ok("Y = jn(2, X)", {0}, 0), Ok("Y = j0(X)", {INF}, 0), Ok("Y = atan(X)", {INF}, PI / 2),
         // The operand as written counts, not the radians it converts to.
-        Ok("Y = cos(X)", {1e-306}, 1, DEG)));
+        Ok("Y = cos(X)", {1e-306}, 1, DEG),
+        // Constant parts computed ahead follow the unit set after compilation, and a constant
+        // part that faults still faults when the run reaches it.
+        Ok("Y = sin(90) * X", {2}, 2, DEG), Ok("Y = X * cos(200) + 1", {3}, -2, GRAD),
+        Fails("Y = X + 1 / 0", {1}, 202, "MATH ERROR:  Divide(1,0)\r\nDivide by 0 error"),
+        // Whole powers by multiplication.
+        Ok("Y = pow(X, 3)", {-2}, -8), Ok("Y = pow(X, 16)", {2}, 65536),
+        Ok("Y = pow(X, 0 - 2)", {4}, 0.0625), Ok("Y = pow(X, 2.5)", {4}, 32),
+        Fails("Y = pow(X, 7)", {1e50}, 205, "MATH ERROR:  pow(1E+50,7)\r\nOverflow error"),
+        Fails("Y = pow(X, 0 - 7)", {1e50}, 206, "MATH ERROR:  pow(1E+50,-7)\r\nUnderflow error")));
 // clang-format on
 
 INSTANTIATE_TEST_SUITE_P(
@@ -337,6 +346,16 @@ TEST(FloatFlags, HostFlagsAreClearedWhereTheRunMayTouchThem) {
     EXPECT_EQ(x87, row.clearsX87 ? 0 : all) << row.equation;
   }
   KaloRegisterFunction(nullptr, 0, nullptr, 0);
+}
+
+// Constant parts are computed ahead in the run's rounding, not in the one the host compiles in.
+TEST(FloatFlags, ConstantPartsRoundAsTheRunDoes) {
+  std::fesetround(FE_UPWARD);
+  Handle expression("Y = 1 / 3 + X", "X Y");
+  std::fesetround(FE_TONEAREST);
+  double values[2] = {0, 0};
+  EXPECT_EQ(KaloEvalExpression(expression.get(), values), 1);
+  EXPECT_EQ(values[1], 1.0 / 3);
 }
 
 #if defined(__x86_64__)
