@@ -632,6 +632,38 @@ EvalOutcome Evaluate(int index, const double* input, const FloatEnv& hostEnv) {
   return {result, code, Bits(values[slot.assigned < 0 ? 0 : slot.assigned]), message};
 }
 
+// The columns export over three copies of a row that evaluates the same every time: each row
+// gives the single evaluation's outcome, and the unit is left as after one evaluation.
+void EvaluateColumnsLikeRows(int index, const double* input, const FloatEnv& hostEnv,
+                             const EvalOutcome& single) {
+  constexpr long ROWS = 3;
+  Slot& slot = state.slots[index];
+  static double data[VALUE_COUNT][ROWS];
+  double* columns[VALUE_COUNT];
+  for (int i = 0; i < VALUE_COUNT; ++i) {
+    for (long row = 0; row < ROWS; ++row) data[i][row] = input[i];
+    columns[i] = data[i];
+  }
+  state.trace = Trace{};
+  state.evaluating = index;
+  WriteFloatEnv(hostEnv);
+  const FloatEnv before = ReadFloatEnv();
+  const long evaluated = KaloEvalExpressionColumns(slot.handle, columns, ROWS);
+  const FloatEnv after = ReadFloatEnv();
+  WriteFloatEnv(DEFAULT_ENV);
+  state.evaluating = -1;
+  CheckFloatEnvAfter(before, after, "columns");
+  REQUIRE(evaluated == (single.result == 1 ? ROWS : 0), "columns evaluated %ld rows, one gave %d",
+          evaluated, single.result);
+  TextBuffer text;
+  REQUIRE(KaloGetEvalError(slot.handle, text.bytes, nullptr) == single.code, "columns code");
+  REQUIRE(text.Checked("columns error") == single.text, "columns text differs");
+  for (long row = 0; row < ROWS; ++row) {
+    const uint64_t expected = single.result == 1 ? single.assignedBits : Bits(input[slot.assigned]);
+    REQUIRE(Bits(data[slot.assigned][row]) == expected, "columns row %ld differs", row);
+  }
+}
+
 void EvaluateOperation(Input& input) {
   const int index = input.Byte() % SLOT_COUNT;
   Slot& slot = state.slots[index];
@@ -658,6 +690,7 @@ void EvaluateOperation(Input& input) {
               first.assignedBits == second.assignedBits && first.text == second.text,
           "repeated evaluation differs: %d/%d, %d/%d, '%s'/'%s'", first.result, second.result,
           first.code, second.code, first.text.c_str(), second.text.c_str());
+  if (slot.assigned >= 0 && (fill & 4) != 0) EvaluateColumnsLikeRows(index, values, hostEnv, first);
 }
 
 void RegisterOperation(Input& input) {
