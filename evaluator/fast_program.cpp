@@ -176,7 +176,7 @@ bool RunFast(const Program& program, Evaluator& evaluator, EvalRecord* record,
   const double* next = &registers[fast.lastNext];
   if (fast.native.entry != nullptr && evaluator.fastest == Form::MACHINE_CODE) {
     NativeFrame frame{evaluator.angularUnits, 0};
-    result = reinterpret_cast<NativeEntry>(const_cast<void*>(fast.native.entry))(registers, &frame);
+    result = fast.native.entry(registers, &frame);
     failed = frame.valueTestFailed != 0;
     // Machine code keeps its temporaries in processor registers and saves only these two.
     top = &registers[RECORD_TOP_REGISTER];

@@ -114,7 +114,7 @@ long EvaluateColumns(const Program& program, Evaluator* evaluator, EvalRecord* r
   const FastProgram& fast = evaluator->fast;
   const FloatScope floatScope(UsesX87(fast));
   const auto loop = UsesFastForm(*evaluator) && evaluator->fastest == Form::MACHINE_CODE
-                        ? reinterpret_cast<NativeColumnsEntry>(fast.native.columnsEntry)
+                        ? fast.native.columnsEntry
                         : nullptr;
   NativeFrame frame{evaluator->angularUnits, 0};
   double* const registers = evaluator->registers;

@@ -12,25 +12,6 @@ namespace kalo {
 
 struct FastProgram;
 
-// A slot of executable memory that an Evaluator holds from construction to destruction, so
-// that compiling into it needs neither an allocation nor a system call.
-struct NativeCode {
-  uint8_t* writable = nullptr;          // the slot, seen writable
-  const uint8_t* executable = nullptr;  // the same bytes, seen executable
-  const void* entry = nullptr;          // one row (NativeEntry); null when there is none
-  const void* columnsEntry = nullptr;   // a loop over columns (NativeColumnsEntry), or null
-  int32_t slot = -1;
-};
-
-// Takes a slot from the process-wide pool of code memory; leaves `code` empty when none can be
-// had, which only means that the program will be interpreted.
-void ReserveNativeCode(NativeCode* code);
-void ReleaseNativeCode(NativeCode* code);
-
-// Writes the register form's machine code into `code`'s slot and makes the entries callable, or
-// leaves them null when the program does not fit the slot or the registers.
-void CompileNativeCode(const FastProgram& fast, NativeCode* code);
-
 // What the generated code needs besides the register file: the angular unit for the routines it
 // calls, and the mark it sets when a result fails its value test.
 struct NativeFrame {
@@ -45,5 +26,24 @@ using NativeEntry = double (*)(double* registers, NativeFrame* frame);
 // column; returns `end`, or the first row that needs the interpreter (its result unwritten).
 using NativeColumnsEntry = long (*)(double* registers, NativeFrame* frame, double* const* columns,
                                     long row, long end);
+
+// A slot of executable memory that an Evaluator holds from construction to destruction, so
+// that compiling into it needs neither an allocation nor a system call.
+struct NativeCode {
+  uint8_t* writable = nullptr;                // the slot, seen writable
+  const uint8_t* executable = nullptr;        // the same bytes, seen executable
+  NativeEntry entry = nullptr;                // one row; null when there is none
+  NativeColumnsEntry columnsEntry = nullptr;  // a loop over columns, or null
+  int32_t slot = -1;
+};
+
+// Takes a slot from the process-wide pool of code memory; leaves `code` empty when none can be
+// had, which only means that the program will be interpreted.
+void ReserveNativeCode(NativeCode* code);
+void ReleaseNativeCode(NativeCode* code);
+
+// Writes the register form's machine code into `code`'s slot and makes the entries callable, or
+// leaves them null when the program does not fit the slot or the registers.
+void CompileNativeCode(const FastProgram& fast, NativeCode* code);
 
 }  // namespace kalo

@@ -526,18 +526,26 @@ void ReleaseNativeCode(NativeCode* code) {
   *code = NativeCode{};
 }
 
+namespace {
+template <typename Entry>
+Entry EntryAt(const uint8_t* code) {
+  return reinterpret_cast<Entry>(const_cast<uint8_t*>(code));
+}
+}  // namespace
+
 void CompileNativeCode(const FastProgram& fast, NativeCode* code) {
   code->entry = nullptr;
   code->columnsEntry = nullptr;
   if (code->writable == nullptr || !fast.usable || !fast.literalsNormalOrZero) return;
   Emitter row(code->writable, SLOT_SIZE);
   if (!EmitRowEntry(row, fast)) return;
-  code->entry = code->executable;
+  code->entry = EntryAt<NativeEntry>(code->executable);
   row.Align16();
   const size_t start = row.position();
   if (row.overflowed()) return;
   Emitter columns(code->writable + start, SLOT_SIZE - start);
-  if (EmitColumnsEntry(columns, fast)) code->columnsEntry = code->executable + start;
+  if (EmitColumnsEntry(columns, fast))
+    code->columnsEntry = EntryAt<NativeColumnsEntry>(code->executable + start);
 }
 
 }  // namespace kalo
