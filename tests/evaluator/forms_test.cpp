@@ -249,5 +249,24 @@ INSTANTIATE_TEST_SUITE_P(Equations, Forms, ::testing::Values(false, true),
                            return param.param ? "Arithmetic" : "AnyFunction";
                          });
 
+#if defined(KALO_HAS_MACHINE_CODE)
+// The operation table says which operations machine code writes inline; the emitter must keep
+// that promise, or programs silently lose their machine code.
+TEST(MachineCode, WritesInlineWhatTheOperationTableSays) {
+  for (const OperationInfo& info : OPERATIONS) {
+    if (info.computation != BY_INSTRUCTIONS) continue;
+    std::string term = std::string(info.name) + "(A";
+    for (int i = 1; i < info.operandCount; ++i) term += ", B";
+    term += ")";
+    if (info.symbol != nullptr)
+      term = info.code == OP_NEG ? "-A" : std::string("A ") + info.symbol + " B";
+    char message[MESSAGE_SIZE];
+    Expression expression("A B C Y", message, MESSAGE_SIZE);
+    ASSERT_TRUE(expression.Compile(("Y = " + term).c_str())) << term;
+    EXPECT_NE(expression.evaluator.fast.native.entry, nullptr) << term;
+  }
+}
+#endif
+
 }  // namespace
 }  // namespace kalo
