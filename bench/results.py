@@ -122,7 +122,7 @@ def MicroSection(medians, repetitions):
     lines += [
         "",
         "Where it goes, as the evaluator stands at this commit (evaluator/guard.cpp, "
-        "platform/float_unit.h, evaluator/fast_program.cpp, evaluator/native_x64.cpp): the export "
+        "platform/float_unit.h, evaluator/register_form.cpp, evaluator/native_x64.cpp): the export "
         "checks the handle's magic word; `Evaluate` takes the busy gate with one compare-and-swap "
         "and releases it with a store; it clears the four error fields; `RunGuarded` tests the "
         "value pointer, copies each host value into the pool while testing that it is a normal "

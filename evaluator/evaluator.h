@@ -5,7 +5,7 @@
 //   interpreter   (interpreter.cpp) the postfix words over a stack; it stops at the first fault
 //                 and records its word and operands. It is the exact path: the only form that
 //                 names a fault, and the only one for host calls and random draws.
-//   register form (fast_program.h) the same operations on named registers, no stack.
+//   register form (register_form.h) the same operations on named registers, no stack.
 //   machine code  (native_code.h) the register form written as x86-64 instructions.
 // The last two are the fast forms. They run only on inputs and literals that are normal or zero,
 // never read a floating-point flag, and prove a run clean by value tests: each result must be
@@ -17,7 +17,7 @@
 
 #include <cstdint>
 
-#include "evaluator/fast_program.h"
+#include "evaluator/register_form.h"
 #include "expression/program.h"
 #include "include/kalo.h"
 #include "platform/float_unit.h"
@@ -36,7 +36,7 @@ struct Evaluator {
 
   // The pool's slots (the host's values, then the literals), temporaries and constants.
   double registers[REGISTER_COUNT] = {};
-  FastProgram fast;
+  RegisterForm fast;
   KAL_ANGULAR_UNITS angularUnits = KAL_RADIANS;
   Form fastest = Form::MACHINE_CODE;
 };
@@ -74,16 +74,16 @@ constexpr unsigned ENDING_FAULTS = platform::FAULT_DENORMAL | platform::FAULT_DI
 
 // Whether a run may execute x87 instructions: host code may, and on some systems the maths
 // library does; the guard handles that unit only then.
-inline bool UsesX87(const FastProgram& fast) {
+inline bool UsesX87(const RegisterForm& fast) {
   return fast.callsHost || (platform::LIBRARY_USES_X87 && fast.callsLibrary);
 }
 
 // Whether the variables the program reads, already in the register file, are normal or zero, as
 // the fast forms need.
-bool ReadsNormalOrZero(const FastProgram& fast, const double* registers);
+bool ReadsNormalOrZero(const RegisterForm& fast, const double* registers);
 
 // The record of a clean run of machine code, whose last operands it left in the register file.
-void RecordCleanRun(const Program& program, const FastProgram& fast, const double* registers,
+void RecordCleanRun(const Program& program, const RegisterForm& fast, const double* registers,
                     EvalRecord* record);
 
 // The interpreter: false with the fault in `record`.

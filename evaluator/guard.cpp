@@ -111,7 +111,7 @@ long EvaluateColumns(const Program& program, Evaluator* evaluator, EvalRecord* r
   // One reset of the unit serves every row: a run changes no control bit, and the interpreter
   // clears the flags it reads before it starts. Machine code runs row after row until a row
   // needs a closer look; that row runs alone, exactly as Evaluate would run it.
-  const FastProgram& fast = evaluator->fast;
+  const RegisterForm& fast = evaluator->fast;
   const FloatScope floatScope(UsesX87(fast));
   const auto loop = UsesFastForm(*evaluator) && evaluator->fastest == Form::MACHINE_CODE
                         ? fast.native.columnsEntry

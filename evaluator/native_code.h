@@ -1,4 +1,4 @@
-// Machine code for the register form of a program (evaluator/fast_program.h), on processors we
+// Machine code for the register form of a program (evaluator/register_form.h), on processors we
 // can write code for (x86-64). The code computes exactly what the register form computes, with
 // the same instructions or the same library calls, so results are identical to the bit, and it
 // tests the values as the register form does.
@@ -10,7 +10,7 @@
 
 namespace kalo {
 
-struct FastProgram;
+struct RegisterForm;
 
 // What the generated code needs besides the register file: the angular unit for the routines it
 // calls, and the mark it sets when a result fails its value test.
@@ -44,6 +44,6 @@ void ReleaseNativeCode(NativeCode* code);
 
 // Writes the register form's machine code into `code`'s slot and makes the entries callable, or
 // leaves them null when the program does not fit the slot or the registers.
-void CompileNativeCode(const FastProgram& fast, NativeCode* code);
+void CompileNativeCode(const RegisterForm& fast, NativeCode* code);
 
 }  // namespace kalo

@@ -5,6 +5,6 @@ namespace kalo {
 
 void ReserveNativeCode(NativeCode* code) { *code = NativeCode{}; }
 void ReleaseNativeCode(NativeCode* code) { *code = NativeCode{}; }
-void CompileNativeCode(const FastProgram& /*fast*/, NativeCode* /*code*/) {}
+void CompileNativeCode(const RegisterForm& /*fast*/, NativeCode* /*code*/) {}
 
 }  // namespace kalo

@@ -1,6 +1,6 @@
 // Machine code for x86-64 (System V calling convention).
 //
-// The emitter consumes the register form (fast_program.h). Its temporaries become SSE registers:
+// The emitter consumes the register form (register_form.h). Its temporaries become SSE registers:
 // the temporary of stack position p lives in xmm<p>, so the program's value ends in xmm0, where
 // a double is returned; an operand read from the pool is loaded into its position's register
 // just before the operation. xmm14 and xmm15 are scratch. rbx holds the register file and r12
@@ -416,13 +416,13 @@ void EmitCall(Emitter& e, CodeWord operation, int x, int count) {
 bool IsTemporary(int index) { return index >= POOL_REGISTERS && index < ZERO_REGISTER; }
 
 // The register form's operations, the value in xmm0; false when a position has no register.
-bool EmitBody(Emitter& e, const FastProgram& fast, ValueChecks* checks) {
+bool EmitBody(Emitter& e, const RegisterForm& fast, ValueChecks* checks) {
   if (fast.count == 0) {
     e.Load(0, fast.result);
     return true;
   }
   for (int i = 0; i < fast.count; ++i) {
-    const FastOperation& op = fast.operations[i];
+    const RegisterOperation& op = fast.operations[i];
     const CodeWord word = op.operation;
     const int count = OperandCount(word);
     const bool last = i == fast.count - 1;  // it alone writes the result register, position 0
@@ -463,7 +463,7 @@ bool EmitBody(Emitter& e, const FastProgram& fast, ValueChecks* checks) {
 }
 
 // double entry(double* registers, NativeFrame* frame): one row, from the register file.
-bool EmitRowEntry(Emitter& e, const FastProgram& fast) {
+bool EmitRowEntry(Emitter& e, const RegisterForm& fast) {
   ValueChecks checks;
   e.Push(RBX), e.Push(R12), e.SubRI8(RSP, 8);
   e.MovRR(RBX, RDI), e.MovRR(R12, RSI);
@@ -477,7 +477,7 @@ bool EmitRowEntry(Emitter& e, const FastProgram& fast) {
 // rows from `row` on, each read from the columns and its result written back, until `end` or
 // the first row with an input that is not normal or zero or a result that fails its test,
 // whose index comes back. rbx registers, r12 frame, r13 columns, r14 row, r15 end.
-bool EmitColumnsEntry(Emitter& e, const FastProgram& fast) {
+bool EmitColumnsEntry(Emitter& e, const RegisterForm& fast) {
   ValueChecks checks;
   e.Push(RBX), e.Push(R12), e.Push(R13), e.Push(R14), e.Push(R15);
   e.MovRR(RBX, RDI), e.MovRR(R12, RSI), e.MovRR(R13, RDX), e.MovRR(R14, RCX), e.MovRR(R15, R8);
@@ -533,7 +533,7 @@ Entry EntryAt(const uint8_t* code) {
 }
 }  // namespace
 
-void CompileNativeCode(const FastProgram& fast, NativeCode* code) {
+void CompileNativeCode(const RegisterForm& fast, NativeCode* code) {
   code->entry = nullptr;
   code->columnsEntry = nullptr;
   if (code->writable == nullptr || !fast.usable || !fast.literalsNormalOrZero) return;

@@ -1,13 +1,10 @@
-// A faster form of a compiled program, derived from its code words after compilation.
+// The register form of a compiled program, derived from its code words after compilation, and
+// the machine code written from it: the fast forms (evaluator.h says how they prove a run clean).
 //
-// The postfix code pushes every operand through a stack; the fast form names registers instead:
-// each operation reads its operands straight from the ValuePool or from the temporary that an
-// earlier operation wrote, and writes its own temporary. It runs without reading the
-// floating-point flags after every operation: they are sticky, so one read at the end tells
-// whether any operation faulted. Only when something looks wrong (a flag, a range failure, a
-// result that is not a normal number or zero) is the program run again by the exact
-// interpreter, which then finds the first fault with its word and operands. The fast form is
-// made only for programs that give the same result when run twice: no host calls, no random draws.
+// The postfix code pushes every operand through a stack; the register form names registers
+// instead: each operation reads its operands straight from the ValuePool, a folded constant or
+// the temporary that an earlier operation wrote, and writes its own temporary. It is made only
+// for programs that give the same result when run twice: no host calls, no random draws.
 #pragma once
 
 #include <cstdint>
@@ -37,7 +34,7 @@ constexpr int NORMAL_BASE_REGISTER = RADIANS_TO_DEGREES_REGISTER + 1;
 constexpr int NORMAL_WIDTH_REGISTER = NORMAL_BASE_REGISTER + 1;
 constexpr int SPILL_REGISTERS = NORMAL_WIDTH_REGISTER + 1;
 constexpr int SPILL_COUNT = 16;
-// Values of constant parts of the equation, folded when the fast form is built.
+// Values of constant parts of the equation, folded when the register form is built.
 constexpr int FOLDED_REGISTERS = SPILL_REGISTERS + SPILL_COUNT;
 constexpr int FOLDED_COUNT = 64;
 constexpr int REGISTER_COUNT = FOLDED_REGISTERS + FOLDED_COUNT;
@@ -45,15 +42,15 @@ constexpr int REGISTER_COUNT = FOLDED_REGISTERS + FOLDED_COUNT;
 // Fills the registers that hold constants.
 void InitializeRegisters(double* registers);
 
-struct FastOperation {
+struct RegisterOperation {
   uint16_t operation;
   uint16_t target;
   uint16_t x, y, z;  // operands in the order written; ZERO_REGISTER where there are fewer
   int16_t power;     // pow by a literal that math::MultipliedPower takes; else 0
 };
 
-struct FastProgram {
-  FastOperation operations[MAX_CODE_WORDS];
+struct RegisterForm {
+  RegisterOperation operations[MAX_CODE_WORDS];
   int32_t count;
   bool usable;
   bool callsLibrary;          // whether a maths-library routine runs

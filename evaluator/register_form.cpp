@@ -1,4 +1,4 @@
-#include "evaluator/fast_program.h"
+#include "evaluator/register_form.h"
 
 #include <cstring>
 
@@ -32,7 +32,7 @@ namespace {
 
 // Follows the stack the code would build, register by register, instead of value by value.
 // What the fast forms need to know of the whole program before its operations.
-void ScanProgram(const Program& program, FastProgram& fast) {
+void ScanProgram(const Program& program, RegisterForm& fast) {
   fast.callsLibrary = false;
   fast.callsHost = false;
   bool reads[MAX_VARIABLES] = {};
@@ -83,8 +83,8 @@ bool Fold(const Program& program, Evaluator& evaluator, const uint16_t* operands
 }
 
 // Follows the stack the code would build, register by register, instead of value by value.
-void BuildFastProgram(const Program& program, Evaluator& evaluator) {
-  FastProgram& fast = evaluator.fast;
+void BuildRegisterForm(const Program& program, Evaluator& evaluator) {
+  RegisterForm& fast = evaluator.fast;
   fast.usable = false;
   fast.count = 0;
   ScanProgram(program, fast);
@@ -110,7 +110,7 @@ void BuildFastProgram(const Program& program, Evaluator& evaluator) {
       stack[depth++] = constant;
       continue;
     }
-    FastOperation& op = fast.operations[fast.count++];
+    RegisterOperation& op = fast.operations[fast.count++];
     op.operation = static_cast<uint16_t>(word);
     op.x = operands[0];
     op.y = count >= 2 ? operands[1] : ZERO_REGISTER;
@@ -148,7 +148,7 @@ Evaluator::~Evaluator() { ReleaseNativeCode(&fast.native); }
 void PrepareEvaluation(const Program& program, Evaluator* evaluator) {
   for (int slot = program.variableCount; slot < program.poolCount; ++slot)
     evaluator->registers[slot] = program.pool[slot];
-  BuildFastProgram(program, *evaluator);
+  BuildRegisterForm(program, *evaluator);
   CompileNativeCode(evaluator->fast, &evaluator->fast.native);
   SeedRandom(platform::TickCount());
 }
@@ -157,7 +157,7 @@ void SetAngularUnits(const Program& program, Evaluator* evaluator, KAL_ANGULAR_U
   if (units == evaluator->angularUnits) return;
   evaluator->angularUnits = units;
   // Folded trigonometry depends on the unit.
-  BuildFastProgram(program, *evaluator);
+  BuildRegisterForm(program, *evaluator);
   CompileNativeCode(evaluator->fast, &evaluator->fast.native);
 }
 
@@ -167,7 +167,7 @@ void SetAngularUnits(const Program& program, Evaluator* evaluator, KAL_ANGULAR_U
 // interpreter straight away.
 bool RunFast(const Program& program, Evaluator& evaluator, EvalRecord* record,
              bool inputsNormalOrZero) {
-  FastProgram& fast = evaluator.fast;
+  RegisterForm& fast = evaluator.fast;
   if (!inputsNormalOrZero || !fast.literalsNormalOrZero) return false;
   double* const registers = evaluator.registers;
   bool failed = false;
@@ -183,8 +183,8 @@ bool RunFast(const Program& program, Evaluator& evaluator, EvalRecord* record,
     next = &registers[RECORD_NEXT_REGISTER];
   } else {
     const KAL_ANGULAR_UNITS units = evaluator.angularUnits;
-    const FastOperation* const end = fast.operations + fast.count;
-    for (const FastOperation* op = fast.operations; op != end; ++op) {
+    const RegisterOperation* const end = fast.operations + fast.count;
+    for (const RegisterOperation* op = fast.operations; op != end; ++op) {
       bool rangeFailed = false;
       const double x = registers[op->x], y = registers[op->y];
       const double value = math::Apply(op->operation, x, y, registers[op->z], units, &rangeFailed);
@@ -203,7 +203,7 @@ bool RunFast(const Program& program, Evaluator& evaluator, EvalRecord* record,
   return true;
 }
 
-void RecordCleanRun(const Program& program, const FastProgram& fast, const double* registers,
+void RecordCleanRun(const Program& program, const RegisterForm& fast, const double* registers,
                     EvalRecord* record) {
   *record = EvalRecord{ERROR_NONE, program.code[program.codeCount - 1], 0.0, 0.0};
   if (fast.count == 0) return;
@@ -211,7 +211,7 @@ void RecordCleanRun(const Program& program, const FastProgram& fast, const doubl
   record->nextValue = registers[RECORD_NEXT_REGISTER];
 }
 
-bool ReadsNormalOrZero(const FastProgram& fast, const double* registers) {
+bool ReadsNormalOrZero(const RegisterForm& fast, const double* registers) {
   bool normalOrZero = true;
   for (int i = 0; i < fast.readCount; ++i)
     normalOrZero &= math::IsNormalOrZeroBits(registers[fast.readVariables[i]]);
