@@ -79,6 +79,22 @@ bool RunGuarded(const Program& program, Evaluator& evaluator, EvalRecord* record
   return RunRow(program, evaluator, record);
 }
 
+// Every column present, and the variables within the pool; else the fault in `record`.
+bool CheckColumns(const Program& program, double* const* columns, EvalRecord* record) {
+  bool present = KALO_CHECK(columns != nullptr, CHECK_FILE_PARSE);
+  for (int i = 0; present && i < program.variableCount; ++i)
+    present = KALO_CHECK(columns[i] != nullptr, CHECK_FILE_PARSE);
+  if (!present) {
+    record->errorCode = ERROR_BAD_ADDRESS;
+    return false;
+  }
+  if (!KALO_CHECK(program.variableCount <= program.poolCount, CHECK_FILE_PARSE)) {
+    record->errorCode = ERROR_INTERNAL;
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool Evaluate(const Program& program, Evaluator* evaluator, EvalRecord* record, double* values) {
@@ -97,17 +113,7 @@ long EvaluateColumns(const Program& program, Evaluator* evaluator, EvalRecord* r
   if (!EnterGate(record)) return 0;
   const BusyScope busy;
   *record = EvalRecord{};
-  bool present = KALO_CHECK(columns != nullptr, CHECK_FILE_PARSE);
-  for (int i = 0; present && i < program.variableCount; ++i)
-    present = KALO_CHECK(columns[i] != nullptr, CHECK_FILE_PARSE);
-  if (!present) {
-    record->errorCode = ERROR_BAD_ADDRESS;
-    return 0;
-  }
-  if (!KALO_CHECK(program.variableCount <= program.poolCount, CHECK_FILE_PARSE)) {
-    record->errorCode = ERROR_INTERNAL;
-    return 0;
-  }
+  if (!CheckColumns(program, columns, record)) return 0;
   // One reset of the unit serves every row: a run changes no control bit, and the interpreter
   // clears the flags it reads before it starts. Machine code runs row after row until a row
   // needs a closer look; that row runs alone, exactly as Evaluate would run it.
