@@ -165,6 +165,15 @@ inline double Power(double x, double y) {
   return std::pow(x, y);
 }
 
+// `condition ? y : z` on the bits, without a branch: a branch on data mispredicts half the time.
+inline double Select(bool condition, double y, double z) {
+  const uint64_t mask = 0 - static_cast<uint64_t>(condition);
+  const uint64_t bits = (Bits(y) & mask) | (Bits(z) & ~mask);
+  double result;
+  std::memcpy(&result, &bits, sizeof result);
+  return result;
+}
+
 // The result of one operation on X, Y and Z, the operands in the order they were written (Y and
 // Z are ignored by operations that take fewer). `rangeFailed` is set, and the result computed
 // with 0 in place of the operand, when a logical operand or a Bessel order is out of range.
@@ -217,7 +226,7 @@ inline double Apply(CodeWord operation, double x, double y, double z, KAL_ANGULA
     case OP_JN:
     case OP_YN: return Bessel(operation, x, y, rangeFailed);
     case OP_RANDN: return RandomNormal(x, y);
-    case OP_IF: return x != 0.0 ? y : z;
+    case OP_IF: return Select(x != 0.0, y, z);
     default: return 0.0;  // callers test the code before
   }
 }
