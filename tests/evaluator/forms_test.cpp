@@ -199,6 +199,12 @@ const EdgeCase EDGES[] = {
     {"Y = -(A * B) / B", 1e300, 1e10},
     {"Y = if(A, B, -(100000000000000000000e298))", 1.0, 2.0},
     {"Y = sqrt(A - B)", 1.0, 1.0 + 0x1p-52},
+    // Whole powers by multiplication, written inline: a pole, an underflow to zero, a product
+    // that underflows before the reciprocal overflows, and exact ones.
+    {"Y = pow(A, -3) + B", 0.0, 1.0},
+    {"Y = pow(A, 7) * B", 1e-50, 1.0},
+    {"Y = pow(A, -2) - B", 1e-200, 1.0},
+    {"Y = pow(A, 16) + pow(B, -1)", -2.0, 0.5},
 };
 
 TEST(FormsAtEdges, AgreeWhereTheValueTestsDecide) {
