@@ -118,16 +118,20 @@ enum Condition : uint8_t {
 // Scalar double opcodes (prefix F2) and packed logic (prefix 66), after 0F.
 constexpr uint8_t MOVSD_LOAD = 0x10, MOVSD_STORE = 0x11, MOVAPD = 0x28, SQRTSD = 0x51, ADDSD = 0x58,
                   MULSD = 0x59, SUBSD = 0x5C, MINSD = 0x5D, DIVSD = 0x5E, MAXSD = 0x5F,
-                  CMPSD = 0xC2, ANDPD = 0x54, ANDNPD = 0x55, ORPD = 0x56, XORPD = 0x57;
-constexpr uint8_t CMP_LT = 1, CMP_LE = 2, CMP_NEQ = 4;
+                  CMPSD = 0xC2, ANDPD = 0x54, ANDNPD = 0x55, ORPD = 0x56, XORPD = 0x57,
+                  UNPCKLPD = 0x14;
+constexpr uint8_t CMP_EQ = 0, CMP_LT = 1, CMP_LE = 2, CMP_NEQ = 4;
 
 // x86-64 instructions by name, appended to a fixed buffer; `overflowed` once it is full. Memory
 // operands are [base + disp32] or [base + index * 8].
 class Emitter {
  public:
-  Emitter(uint8_t* buffer, size_t capacity) : buffer_(buffer), capacity_(capacity) {}
+  Emitter(uint8_t* buffer, size_t capacity, bool pairs = false)
+      : buffer_(buffer), capacity_(capacity), pairs_(pairs) {}
 
   bool overflowed() const { return overflowed_; }
+  // Two rows per register: packed double arithmetic, constants loaded into both lanes.
+  bool pairs() const { return pairs_; }
   size_t position() const { return size_; }
 
   // --- General registers, 64 bits ---
@@ -168,11 +172,28 @@ class Emitter {
   }
   void MovsdXM(int xmm, int base, int32_t disp) { SseRM(0xF2, MOVSD_LOAD, xmm, base, disp); }
   void MovsdMX(int base, int32_t disp, int xmm) { SseRM(0xF2, MOVSD_STORE, xmm, base, disp); }
-  void MovsdXIndexed(int xmm, int base, int index) { Indexed(MOVSD_LOAD, xmm, base, index); }
-  void MovsdIndexedX(int base, int index, int xmm) { Indexed(MOVSD_STORE, xmm, base, index); }
+  void MovsdXIndexed(int xmm, int base, int index) { Indexed(0xF2, MOVSD_LOAD, xmm, base, index); }
+  void MovsdIndexedX(int base, int index, int xmm) { Indexed(0xF2, MOVSD_STORE, xmm, base, index); }
   void MovapdRR(int target, int source) {
     if (target != source) SseRR(0x66, MOVAPD, target, source);
   }
+  // Scalar double arithmetic (F2 0F op), or the packed instruction with the same opcode (66).
+  void Arith(uint8_t op, int target, int source) {
+    SseRR(pairs_ ? 0x66 : 0xF2, op, target, source);
+  }
+  // The register file's slot `index` into xmm, in both lanes when two rows run at once.
+  void Constant(int xmm, int index) {
+    Load(xmm, index);
+    if (pairs_) SseRR(0x66, UNPCKLPD, xmm, xmm);
+  }
+  void MovupdXM(int xmm, int base, int32_t disp) { SseRM(0x66, MOVSD_LOAD, xmm, base, disp); }
+  void MovupdMX(int base, int32_t disp, int xmm) { SseRM(0x66, MOVSD_STORE, xmm, base, disp); }
+  void MovupdXIndexed(int xmm, int base, int index) { Indexed(0x66, MOVSD_LOAD, xmm, base, index); }
+  void MovupdIndexedX(int base, int index, int xmm) {
+    Indexed(0x66, MOVSD_STORE, xmm, base, index);
+  }
+  void MovmskpdRX(int r, int xmm) { RegReg(0x66, false, {0x0F, 0x50}, r, xmm); }
+  void CmpR32I8(int r, int8_t value) { RegReg(0, false, {0x83}, 7, r), Byte(Unsigned(value)); }
   // The register file's slot `index`, through rbx.
   void Load(int xmm, int index) { MovsdXM(xmm, RBX, RegisterOffset(index)); }
   void Store(int index, int xmm) { MovsdMX(RBX, RegisterOffset(index), xmm); }
@@ -229,9 +250,9 @@ class Emitter {
     if ((base & 7) == RSP) Byte(0x24);  // rsp and r12 as a base need the SIB byte
     Int32(static_cast<uint32_t>(disp));
   }
-  // F2 0F op with [base + index * 8]; base must not be rbp or r13 (they mean disp32 there).
-  void Indexed(uint8_t op, int xmm, int base, int index) {
-    Opcode(0xF2, false, {0x0F, op}, xmm, index, base);
+  // prefix 0F op with [base + index * 8]; base must not be rbp or r13 (they mean disp32 there).
+  void Indexed(uint8_t prefix, uint8_t op, int xmm, int base, int index) {
+    Opcode(prefix, false, {0x0F, op}, xmm, index, base);
     Byte(static_cast<uint8_t>(0x04 | ((xmm & 7) << 3)));
     Byte(static_cast<uint8_t>(0xC0 | ((index & 7) << 3) | (base & 7)));
   }
@@ -248,18 +269,19 @@ class Emitter {
 
   uint8_t* buffer_;
   size_t capacity_;
+  bool pairs_;
   size_t size_ = 0;
   bool overflowed_ = false;
 };
 
 void Compare(Emitter& e, int target, int source, uint8_t predicate) {
-  e.SseRR(0xF2, CMPSD, target, source);
+  e.Arith(CMPSD, target, source);
   e.CmpPredicate(predicate);
 }
 
 // Turns an all-ones or all-zeros mask in `target` into -1.0 or 0.0.
 void MaskToTruth(Emitter& e, int target) {
-  e.Load(SCRATCH, MINUS_ONE_REGISTER);
+  e.Constant(SCRATCH, MINUS_ONE_REGISTER);
   e.SseRR(0x66, ANDPD, target, SCRATCH);
 }
 
@@ -280,35 +302,37 @@ bool EmitInline(Emitter& e, CodeWord operation, int x) {
   const int y = x + 1, z = x + 2;
   switch (operation) {
     case OP_NEG:
-      e.Load(SCRATCH, SIGN_MASK_REGISTER);
+      e.Constant(SCRATCH, SIGN_MASK_REGISTER);
       e.SseRR(0x66, XORPD, x, SCRATCH);
       return true;
-    case OP_ADD: e.SseRR(0xF2, ADDSD, x, y); return true;
-    case OP_SUB: e.SseRR(0xF2, SUBSD, x, y); return true;
-    case OP_MUL: e.SseRR(0xF2, MULSD, x, y); return true;
+    case OP_ADD: e.Arith(ADDSD, x, y); return true;
+    case OP_SUB: e.Arith(SUBSD, x, y); return true;
+    case OP_MUL: e.Arith(MULSD, x, y); return true;
     // 0 / 0 raises the invalid flag here instead of dividing 1 by zero; the interpreter then
     // reproduces the division by zero.
-    case OP_DIV: e.SseRR(0xF2, DIVSD, x, y); return true;
+    case OP_DIV: e.Arith(DIVSD, x, y); return true;
     case OP_LT: OrderComparison(e, x, y, CMP_LT, false); return true;
     case OP_LE: OrderComparison(e, x, y, CMP_LE, false); return true;
     case OP_GT: OrderComparison(e, x, y, CMP_LT, true); return true;
     case OP_GE: OrderComparison(e, x, y, CMP_LE, true); return true;
     case OP_FABS:
-      e.Load(SCRATCH, MAGNITUDE_MASK_REGISTER);
+      e.Constant(SCRATCH, MAGNITUDE_MASK_REGISTER);
       e.SseRR(0x66, ANDPD, x, SCRATCH);
       return true;
     // The instruction the maths library uses itself: a negative operand raises the invalid
     // flag, a denormal one the denormal flag, and the interpreter then reports the fault.
-    case OP_SQRT: e.SseRR(0xF2, SQRTSD, x, x); return true;
+    case OP_SQRT: e.Arith(SQRTSD, x, x); return true;
     case OP_D2R:
-      e.SseRM(0xF2, MULSD, x, RBX, RegisterOffset(DEGREES_TO_RADIANS_REGISTER));
+      e.Constant(SCRATCH, DEGREES_TO_RADIANS_REGISTER);
+      e.Arith(MULSD, x, SCRATCH);
       return true;
     case OP_R2D:
-      e.SseRM(0xF2, MULSD, x, RBX, RegisterOffset(RADIANS_TO_DEGREES_REGISTER));
+      e.Constant(SCRATCH, RADIANS_TO_DEGREES_REGISTER);
+      e.Arith(MULSD, x, SCRATCH);
       return true;
     // maxsd keeps its first operand only when it is the greater, as max(X, Y) does; so for min.
-    case OP_MAX: e.SseRR(0xF2, MAXSD, x, y); return true;
-    case OP_MIN: e.SseRR(0xF2, MINSD, x, y); return true;
+    case OP_MAX: e.Arith(MAXSD, x, y); return true;
+    case OP_MIN: e.Arith(MINSD, x, y); return true;
     case OP_IF:
       e.SseRR(0x66, XORPD, SCRATCH, SCRATCH);
       Compare(e, x, SCRATCH, CMP_NEQ);  // all ones when X is not zero, NaN included
@@ -328,20 +352,20 @@ void EmitPower(Emitter& e, int x, int n) {
   for (int m = n < 0 ? -n : n; m != 0;) {
     if (m & 1) {
       if (started)
-        e.SseRR(0xF2, MULSD, product, base);
+        e.Arith(MULSD, product, base);
       else
         e.MovapdRR(product, base);
       started = true;
     }
     m >>= 1;
-    if (m != 0) e.SseRR(0xF2, MULSD, base, base);
+    if (m != 0) e.Arith(MULSD, base, base);
   }
   if (n > 0) {
     e.MovapdRR(x, product);
     return;
   }
-  e.Load(x, ONE_REGISTER);
-  e.SseRR(0xF2, DIVSD, x, product);
+  e.Constant(x, ONE_REGISTER);
+  e.Arith(DIVSD, x, product);
 }
 
 // Operations whose result may leave the normal range although their operands are in it.
