@@ -112,7 +112,8 @@ enum Condition : uint8_t {
   NOT_BELOW = 0x3,
   EQUAL = 0x4,
   NOT_EQUAL = 0x5,
-  NOT_LESS = 0xD
+  NOT_LESS = 0xD,
+  GREATER = 0xF
 };
 
 // Scalar double opcodes (prefix F2) and packed logic (prefix 66), after 0F.
@@ -440,9 +441,75 @@ void EmitCall(Emitter& e, CodeWord operation, int x, int count) {
 bool IsTemporary(int index) { return index >= POOL_REGISTERS && index < ZERO_REGISTER; }
 
 // The register form's operations, the value in xmm0; false when a position has no register.
-bool EmitBody(Emitter& e, const RegisterForm& fast, ValueChecks* checks) {
+// Two rows at once keep xmm12 to xmm15 for their value tests.
+constexpr int MAX_PAIR_DEPTH = 12;
+constexpr int PAIR_FIRST_OPERAND = 12;
+
+// Jumps out of a loop, bound to its exit when the body is written.
+struct Exits {
+  size_t items[MAX_CODE_WORDS + MAX_VARIABLES + 2];
+  int count = 0;
+};
+
+// Packed: whether both lanes of `value` are zero or a normal double above the smallest
+// (PLAIN_MIN_REGISTER), or zero after a zero operand where `zeroNeedsZeroOperand` (the first
+// operand saved in xmm12, the second at `y`); else a jump to the exits. Compares on doubles
+// without DAZ see denormals as they are; the flags they raise are never read.
+void EmitPairTest(Emitter& e, int value, bool zeroNeedsZeroOperand, int y, Exits* exits) {
+  constexpr int MAGNITUDE = 13, NORMAL = 14, BOUND = 15;
+  e.MovapdRR(MAGNITUDE, value);
+  e.Constant(NORMAL, MAGNITUDE_MASK_REGISTER);
+  e.SseRR(0x66, ANDPD, MAGNITUDE, NORMAL);
+  e.Constant(NORMAL, PLAIN_MIN_REGISTER);
+  Compare(e, NORMAL, MAGNITUDE, CMP_LE);  // smallest passing <= |value|
+  e.Constant(BOUND, INFINITY_REGISTER);
+  Compare(e, MAGNITUDE, BOUND, CMP_LT);  // |value| < infinity
+  e.SseRR(0x66, ANDPD, NORMAL, MAGNITUDE);
+  e.SseRR(0x66, XORPD, MAGNITUDE, MAGNITUDE);
+  Compare(e, MAGNITUDE, value, CMP_EQ);  // zero
+  if (zeroNeedsZeroOperand) {
+    e.SseRR(0x66, XORPD, BOUND, BOUND);
+    Compare(e, BOUND, PAIR_FIRST_OPERAND, CMP_EQ);
+    e.SseRR(0x66, XORPD, PAIR_FIRST_OPERAND, PAIR_FIRST_OPERAND);
+    Compare(e, PAIR_FIRST_OPERAND, y, CMP_EQ);
+    e.SseRR(0x66, ORPD, BOUND, PAIR_FIRST_OPERAND);
+    e.SseRR(0x66, ANDPD, MAGNITUDE, BOUND);
+  }
+  e.SseRR(0x66, ORPD, NORMAL, MAGNITUDE);
+  e.MovmskpdRX(RAX, NORMAL);
+  e.CmpR32I8(RAX, 3);
+  exits->items[exits->count++] = e.Jcc(NOT_EQUAL);
+}
+
+// An operand into its position's register: a variable from the register file (from the pair
+// area, both rows, when two run), anything else a constant.
+void LoadOperand(Emitter& e, const RegisterForm& fast, int xmm, int index) {
+  bool variable = false;
+  for (int i = 0; i < fast.readCount; ++i) variable |= fast.readVariables[i] == index;
+  if (e.pairs() && variable)
+    e.MovupdXM(xmm, RBX, RegisterOffset(PAIR_REGISTERS + 2 * index));
+  else
+    e.Constant(xmm, index);
+}
+
+// The operation's value tests: out of line for one row (ValueChecks), inline for two (Exits).
+void EmitValueTest(Emitter& e, int x, bool zeroNeedsZeroOperand, ValueChecks* checks,
+                   Exits* exits) {
+  if (e.pairs()) {
+    EmitPairTest(e, x, zeroNeedsZeroOperand, x + 1, exits);
+    return;
+  }
+  EmitRangeTest(e, x);
+  const size_t jump = e.Jcc(NOT_BELOW);
+  checks->items[checks->count++] = {zeroNeedsZeroOperand, x, jump, e.position()};
+}
+
+// The register form's operations, the value in xmm0; false when a position has no register,
+// or, for two rows, when an operation is not written inline.
+bool EmitBody(Emitter& e, const RegisterForm& fast, ValueChecks* checks, Exits* exits) {
+  const int depth = e.pairs() ? MAX_PAIR_DEPTH : MAX_NATIVE_DEPTH;
   if (fast.count == 0) {
-    e.Load(0, fast.result);
+    LoadOperand(e, fast, 0, fast.result);
     return true;
   }
   for (int i = 0; i < fast.count; ++i) {
@@ -451,37 +518,36 @@ bool EmitBody(Emitter& e, const RegisterForm& fast, ValueChecks* checks) {
     const int count = OperandCount(word);
     const bool last = i == fast.count - 1;  // it alone writes the result register, position 0
     const int x = last ? 0 : op.target - POOL_REGISTERS;
-    if (x < 0 || x + count > MAX_NATIVE_DEPTH) return false;
+    if (x < 0 || x + count > depth) return false;
     const uint16_t operands[3] = {op.x, op.y, op.z};
     for (int k = 0; k < count; ++k) {
       if (!IsTemporary(operands[k]))
-        e.Load(x + k, operands[k]);
+        LoadOperand(e, fast, x + k, operands[k]);
       else if (operands[k] != POOL_REGISTERS + x + k)
         return false;
     }
-    if (last) {
+    if (last && !e.pairs()) {
       // The last operation's operands are what an error text would show.
       e.Store(RECORD_TOP_REGISTER, count - 1);
       if (count < 2) e.Load(SCRATCH, ZERO_REGISTER);
       e.Store(RECORD_NEXT_REGISTER, count >= 2 ? count - 2 : SCRATCH);
     }
     if (ComputationOf(word) != BY_INSTRUCTIONS && op.power == 0) {
+      if (e.pairs()) return false;
       EmitCall(e, word, x, count);
       continue;
     }
     // A product, quotient or power is zero only by an underflow, or from a zero first operand
     // (the second of a power, its exponent, is never zero).
     const bool zeroNeedsZeroOperand = MayUnderflowToZero(word) || op.power != 0;
-    if (zeroNeedsZeroOperand) e.MovqRX(RDX, x);
+    if (zeroNeedsZeroOperand && e.pairs()) e.MovapdRR(PAIR_FIRST_OPERAND, x);
+    if (zeroNeedsZeroOperand && !e.pairs()) e.MovqRX(RDX, x);
     if (op.power != 0)
       EmitPower(e, x, op.power);
     else if (!EmitInline(e, word, x))
       return false;  // the table promises what EmitInline lacks
-    if (MayLeaveTheNormalRange(word) || op.power != 0) {
-      EmitRangeTest(e, x);
-      const size_t jump = e.Jcc(NOT_BELOW);
-      checks->items[checks->count++] = {zeroNeedsZeroOperand, x, jump, e.position()};
-    }
+    if (MayLeaveTheNormalRange(word) || op.power != 0)
+      EmitValueTest(e, x, zeroNeedsZeroOperand, checks, exits);
   }
   return true;
 }
@@ -491,7 +557,8 @@ bool EmitRowEntry(Emitter& e, const RegisterForm& fast) {
   ValueChecks checks;
   e.Push(RBX), e.Push(R12), e.SubRI8(RSP, 8);
   e.MovRR(RBX, RDI), e.MovRR(R12, RSI);
-  if (!EmitBody(e, fast, &checks)) return false;
+  Exits unused;
+  if (!EmitBody(e, fast, &checks, &unused)) return false;
   e.AddRI8(RSP, 8), e.Pop(R12), e.Pop(RBX), e.Ret();
   for (int i = 0; i < checks.count; ++i) EmitValueCheckTail(e, checks.items[i]);
   return !e.overflowed();
@@ -525,7 +592,8 @@ bool EmitColumnsEntry(Emitter& e, const RegisterForm& fast) {
     e.Bind(zero, e.position());
   }
   e.MovByteMI(R12, FAILED_OFFSET, 0);
-  if (!EmitBody(e, fast, &checks)) return false;
+  Exits unused;
+  if (!EmitBody(e, fast, &checks, &unused)) return false;
   e.CmpByteMI(R12, FAILED_OFFSET, 0);
   exits[exitCount++] = e.Jcc(NOT_EQUAL);
   e.MovRM(RAX, R13, static_cast<int32_t>(fast.assigned * sizeof(double*)));
@@ -536,6 +604,38 @@ bool EmitColumnsEntry(Emitter& e, const RegisterForm& fast) {
   e.MovRR(RAX, R14);
   e.Pop(R15), e.Pop(R14), e.Pop(R13), e.Pop(R12), e.Pop(RBX), e.Ret();
   for (int i = 0; i < checks.count; ++i) EmitValueCheckTail(e, checks.items[i]);
+  return !e.overflowed();
+}
+
+// The columns loop two rows at a time, for programs written wholly inline: each block of two
+// rows from `row` on while a whole block fits before `end`, both lanes tested at every step; the
+// index of the first block that fails a test comes back, and its rows go the one-row way. The
+// register file keeps both rows of each variable in its pair area.
+bool EmitPairsEntry(Emitter& e, const RegisterForm& fast) {
+  ValueChecks unused;
+  Exits exits;
+  e.Push(RBX), e.Push(R12), e.Push(R13), e.Push(R14), e.Push(R15);
+  e.MovRR(RBX, RDI), e.MovRR(R12, RSI), e.MovRR(R13, RDX), e.MovRR(R14, RCX), e.MovRR(R15, R8);
+  const size_t loop = e.position();
+  e.MovRR(RAX, R14);
+  e.AddRI8(RAX, 2);
+  e.CmpRR(RAX, R15);
+  exits.items[exits.count++] = e.Jcc(GREATER);
+  for (int i = 0; i < fast.readCount; ++i) {
+    const int variable = fast.readVariables[i];
+    e.MovRM(RAX, R13, static_cast<int32_t>(variable * sizeof(double*)));
+    e.MovupdXIndexed(PAIR_FIRST_OPERAND, RAX, R14);
+    e.MovupdMX(RBX, RegisterOffset(PAIR_REGISTERS + 2 * variable), PAIR_FIRST_OPERAND);
+    EmitPairTest(e, PAIR_FIRST_OPERAND, false, 0, &exits);
+  }
+  if (!EmitBody(e, fast, &unused, &exits)) return false;
+  e.MovRM(RAX, R13, static_cast<int32_t>(fast.assigned * sizeof(double*)));
+  e.MovupdIndexedX(RAX, R14, 0);
+  e.AddRI8(R14, 2);
+  e.Bind(e.Jmp(), loop);
+  for (int i = 0; i < exits.count; ++i) e.Bind(exits.items[i], e.position());
+  e.MovRR(RAX, R14);
+  e.Pop(R15), e.Pop(R14), e.Pop(R13), e.Pop(R12), e.Pop(RBX), e.Ret();
   return !e.overflowed();
 }
 
@@ -560,6 +660,7 @@ Entry EntryAt(const uint8_t* code) {
 void CompileNativeCode(const RegisterForm& fast, NativeCode* code) {
   code->entry = nullptr;
   code->columnsEntry = nullptr;
+  code->pairsEntry = nullptr;
   if (code->writable == nullptr || !fast.usable || !fast.literalsNormalOrZero) return;
   Emitter row(code->writable, SLOT_SIZE);
   if (!EmitRowEntry(row, fast)) return;
@@ -568,8 +669,14 @@ void CompileNativeCode(const RegisterForm& fast, NativeCode* code) {
   const size_t start = row.position();
   if (row.overflowed()) return;
   Emitter columns(code->writable + start, SLOT_SIZE - start);
-  if (EmitColumnsEntry(columns, fast))
-    code->columnsEntry = EntryAt<NativeColumnsEntry>(code->executable + start);
+  if (!EmitColumnsEntry(columns, fast)) return;
+  code->columnsEntry = EntryAt<NativeColumnsEntry>(code->executable + start);
+  columns.Align16();
+  const size_t pairsStart = start + columns.position();
+  if (columns.overflowed()) return;
+  Emitter pairs(code->writable + pairsStart, SLOT_SIZE - pairsStart, true);
+  if (EmitPairsEntry(pairs, fast))
+    code->pairsEntry = EntryAt<NativeColumnsEntry>(code->executable + pairsStart);
 }
 
 }  // namespace kalo

@@ -49,8 +49,11 @@ void ExpectColumnsMatchRows(const char* equation, const std::vector<double>& xs,
 TEST(Columns, MatchRowByRowEvaluation) {
   const std::vector<double> xs = {1, 2, 0.5, -3, 1e300, 4, 0, 9};
   const std::vector<double> ys = {2, 0, 7, 1e-310, 1e300, 2, 0, 1};
-  for (const char* equation : {"Z = X + Y", "Z = X / Y", "Z = X * Y", "Z = sin(X) + sqrt(Y)",
-                               "Z = if(X > Y, X, Y) + Z", "Z = ln(X)", "Z = X"})
+  // Rows run one or two at a time: products that underflow to zero, whole powers, a pole.
+  for (const char* equation :
+       {"Z = X + Y", "Z = X / Y", "Z = X * Y", "Z = sin(X) + sqrt(Y)", "Z = if(X > Y, X, Y) + Z",
+        "Z = ln(X)", "Z = X", "Z = (X * 1e-200) * (Y * 1e-200)", "Z = pow(X, -2) + d2r(Y)",
+        "Z = max(X, Y) / (X - Y)"})
     ExpectColumnsMatchRows(equation, xs, ys);
 }
 
