@@ -115,20 +115,18 @@ long EvaluateColumns(const Program& program, Evaluator* evaluator, EvalRecord* r
   *record = EvalRecord{};
   if (!CheckColumns(program, columns, record)) return 0;
   // One reset of the unit serves every row: a run changes no control bit, and the interpreter
-  // clears the flags it reads before it starts. Machine code runs rows until one needs a closer
-  // look; that row runs alone, exactly as Evaluate would run it.
+  // clears the flags it reads before it starts. Machine code runs row after row until a row
+  // needs a closer look; that row runs alone, exactly as Evaluate would run it.
   const RegisterForm& fast = evaluator->fast;
   const FloatScope floatScope(UsesX87(fast));
-  const bool native = UsesFastForm(*evaluator) && evaluator->fastest == Form::MACHINE_CODE;
-  const NativeColumnsEntry loop = native ? fast.native.columnsEntry : nullptr;
-  // Two rows at a time up to the last row, which runs alone to leave its record.
-  const NativeColumnsEntry pairs = native ? fast.native.pairsEntry : nullptr;
+  const auto loop = UsesFastForm(*evaluator) && evaluator->fastest == Form::MACHINE_CODE
+                        ? fast.native.columnsEntry
+                        : nullptr;
   NativeFrame frame{evaluator->angularUnits, 0};
   double* const registers = evaluator->registers;
   const int assigned = program.assignedVariable;
   bool lastRowInLoop = false;
   for (long row = 0; row < rowCount; ++row) {
-    if (pairs != nullptr) row = pairs(registers, &frame, columns, row, rowCount - 1);
     if (loop != nullptr) {
       const long stop = loop(registers, &frame, columns, row, rowCount);
       lastRowInLoop = stop > row;

@@ -34,7 +34,6 @@ struct NativeCode {
   const uint8_t* executable = nullptr;        // the same bytes, seen executable
   NativeEntry entry = nullptr;                // one row; null when there is none
   NativeColumnsEntry columnsEntry = nullptr;  // a loop over columns, or null
-  NativeColumnsEntry pairsEntry = nullptr;    // the same two rows at a time, or null
   int32_t slot = -1;
 };
 

@@ -112,27 +112,22 @@ enum Condition : uint8_t {
   NOT_BELOW = 0x3,
   EQUAL = 0x4,
   NOT_EQUAL = 0x5,
-  NOT_LESS = 0xD,
-  GREATER = 0xF
+  NOT_LESS = 0xD
 };
 
 // Scalar double opcodes (prefix F2) and packed logic (prefix 66), after 0F.
 constexpr uint8_t MOVSD_LOAD = 0x10, MOVSD_STORE = 0x11, MOVAPD = 0x28, SQRTSD = 0x51, ADDSD = 0x58,
                   MULSD = 0x59, SUBSD = 0x5C, MINSD = 0x5D, DIVSD = 0x5E, MAXSD = 0x5F,
-                  CMPSD = 0xC2, ANDPD = 0x54, ANDNPD = 0x55, ORPD = 0x56, XORPD = 0x57,
-                  UNPCKLPD = 0x14;
-constexpr uint8_t CMP_EQ = 0, CMP_LT = 1, CMP_LE = 2, CMP_NEQ = 4;
+                  CMPSD = 0xC2, ANDPD = 0x54, ANDNPD = 0x55, ORPD = 0x56, XORPD = 0x57;
+constexpr uint8_t CMP_LT = 1, CMP_LE = 2, CMP_NEQ = 4;
 
 // x86-64 instructions by name, appended to a fixed buffer; `overflowed` once it is full. Memory
 // operands are [base + disp32] or [base + index * 8].
 class Emitter {
  public:
-  Emitter(uint8_t* buffer, size_t capacity, bool pairs = false)
-      : buffer_(buffer), capacity_(capacity), pairs_(pairs) {}
+  Emitter(uint8_t* buffer, size_t capacity) : buffer_(buffer), capacity_(capacity) {}
 
   bool overflowed() const { return overflowed_; }
-  // Two rows per register: packed double arithmetic, constants loaded into both lanes.
-  bool pairs() const { return pairs_; }
   size_t position() const { return size_; }
 
   // --- General registers, 64 bits ---
@@ -173,28 +168,11 @@ class Emitter {
   }
   void MovsdXM(int xmm, int base, int32_t disp) { SseRM(0xF2, MOVSD_LOAD, xmm, base, disp); }
   void MovsdMX(int base, int32_t disp, int xmm) { SseRM(0xF2, MOVSD_STORE, xmm, base, disp); }
-  void MovsdXIndexed(int xmm, int base, int index) { Indexed(0xF2, MOVSD_LOAD, xmm, base, index); }
-  void MovsdIndexedX(int base, int index, int xmm) { Indexed(0xF2, MOVSD_STORE, xmm, base, index); }
+  void MovsdXIndexed(int xmm, int base, int index) { Indexed(MOVSD_LOAD, xmm, base, index); }
+  void MovsdIndexedX(int base, int index, int xmm) { Indexed(MOVSD_STORE, xmm, base, index); }
   void MovapdRR(int target, int source) {
     if (target != source) SseRR(0x66, MOVAPD, target, source);
   }
-  // Scalar double arithmetic (F2 0F op), or the packed instruction with the same opcode (66).
-  void Arith(uint8_t op, int target, int source) {
-    SseRR(pairs_ ? 0x66 : 0xF2, op, target, source);
-  }
-  // The register file's slot `index` into xmm, in both lanes when two rows run at once.
-  void Constant(int xmm, int index) {
-    Load(xmm, index);
-    if (pairs_) SseRR(0x66, UNPCKLPD, xmm, xmm);
-  }
-  void MovupdXM(int xmm, int base, int32_t disp) { SseRM(0x66, MOVSD_LOAD, xmm, base, disp); }
-  void MovupdMX(int base, int32_t disp, int xmm) { SseRM(0x66, MOVSD_STORE, xmm, base, disp); }
-  void MovupdXIndexed(int xmm, int base, int index) { Indexed(0x66, MOVSD_LOAD, xmm, base, index); }
-  void MovupdIndexedX(int base, int index, int xmm) {
-    Indexed(0x66, MOVSD_STORE, xmm, base, index);
-  }
-  void MovmskpdRX(int r, int xmm) { RegReg(0x66, false, {0x0F, 0x50}, r, xmm); }
-  void CmpR32I8(int r, int8_t value) { RegReg(0, false, {0x83}, 7, r), Byte(Unsigned(value)); }
   // The register file's slot `index`, through rbx.
   void Load(int xmm, int index) { MovsdXM(xmm, RBX, RegisterOffset(index)); }
   void Store(int index, int xmm) { MovsdMX(RBX, RegisterOffset(index), xmm); }
@@ -251,9 +229,9 @@ class Emitter {
     if ((base & 7) == RSP) Byte(0x24);  // rsp and r12 as a base need the SIB byte
     Int32(static_cast<uint32_t>(disp));
   }
-  // prefix 0F op with [base + index * 8]; base must not be rbp or r13 (they mean disp32 there).
-  void Indexed(uint8_t prefix, uint8_t op, int xmm, int base, int index) {
-    Opcode(prefix, false, {0x0F, op}, xmm, index, base);
+  // F2 0F op with [base + index * 8]; base must not be rbp or r13 (they mean disp32 there).
+  void Indexed(uint8_t op, int xmm, int base, int index) {
+    Opcode(0xF2, false, {0x0F, op}, xmm, index, base);
     Byte(static_cast<uint8_t>(0x04 | ((xmm & 7) << 3)));
     Byte(static_cast<uint8_t>(0xC0 | ((index & 7) << 3) | (base & 7)));
   }
@@ -270,19 +248,18 @@ class Emitter {
 
   uint8_t* buffer_;
   size_t capacity_;
-  bool pairs_;
   size_t size_ = 0;
   bool overflowed_ = false;
 };
 
 void Compare(Emitter& e, int target, int source, uint8_t predicate) {
-  e.Arith(CMPSD, target, source);
+  e.SseRR(0xF2, CMPSD, target, source);
   e.CmpPredicate(predicate);
 }
 
 // Turns an all-ones or all-zeros mask in `target` into -1.0 or 0.0.
 void MaskToTruth(Emitter& e, int target) {
-  e.Constant(SCRATCH, MINUS_ONE_REGISTER);
+  e.Load(SCRATCH, MINUS_ONE_REGISTER);
   e.SseRR(0x66, ANDPD, target, SCRATCH);
 }
 
@@ -303,37 +280,35 @@ bool EmitInline(Emitter& e, CodeWord operation, int x) {
   const int y = x + 1, z = x + 2;
   switch (operation) {
     case OP_NEG:
-      e.Constant(SCRATCH, SIGN_MASK_REGISTER);
+      e.Load(SCRATCH, SIGN_MASK_REGISTER);
       e.SseRR(0x66, XORPD, x, SCRATCH);
       return true;
-    case OP_ADD: e.Arith(ADDSD, x, y); return true;
-    case OP_SUB: e.Arith(SUBSD, x, y); return true;
-    case OP_MUL: e.Arith(MULSD, x, y); return true;
+    case OP_ADD: e.SseRR(0xF2, ADDSD, x, y); return true;
+    case OP_SUB: e.SseRR(0xF2, SUBSD, x, y); return true;
+    case OP_MUL: e.SseRR(0xF2, MULSD, x, y); return true;
     // 0 / 0 raises the invalid flag here instead of dividing 1 by zero; the interpreter then
     // reproduces the division by zero.
-    case OP_DIV: e.Arith(DIVSD, x, y); return true;
+    case OP_DIV: e.SseRR(0xF2, DIVSD, x, y); return true;
     case OP_LT: OrderComparison(e, x, y, CMP_LT, false); return true;
     case OP_LE: OrderComparison(e, x, y, CMP_LE, false); return true;
     case OP_GT: OrderComparison(e, x, y, CMP_LT, true); return true;
     case OP_GE: OrderComparison(e, x, y, CMP_LE, true); return true;
     case OP_FABS:
-      e.Constant(SCRATCH, MAGNITUDE_MASK_REGISTER);
+      e.Load(SCRATCH, MAGNITUDE_MASK_REGISTER);
       e.SseRR(0x66, ANDPD, x, SCRATCH);
       return true;
     // The instruction the maths library uses itself: a negative operand raises the invalid
     // flag, a denormal one the denormal flag, and the interpreter then reports the fault.
-    case OP_SQRT: e.Arith(SQRTSD, x, x); return true;
+    case OP_SQRT: e.SseRR(0xF2, SQRTSD, x, x); return true;
     case OP_D2R:
-      e.Constant(SCRATCH, DEGREES_TO_RADIANS_REGISTER);
-      e.Arith(MULSD, x, SCRATCH);
+      e.SseRM(0xF2, MULSD, x, RBX, RegisterOffset(DEGREES_TO_RADIANS_REGISTER));
       return true;
     case OP_R2D:
-      e.Constant(SCRATCH, RADIANS_TO_DEGREES_REGISTER);
-      e.Arith(MULSD, x, SCRATCH);
+      e.SseRM(0xF2, MULSD, x, RBX, RegisterOffset(RADIANS_TO_DEGREES_REGISTER));
       return true;
     // maxsd keeps its first operand only when it is the greater, as max(X, Y) does; so for min.
-    case OP_MAX: e.Arith(MAXSD, x, y); return true;
-    case OP_MIN: e.Arith(MINSD, x, y); return true;
+    case OP_MAX: e.SseRR(0xF2, MAXSD, x, y); return true;
+    case OP_MIN: e.SseRR(0xF2, MINSD, x, y); return true;
     case OP_IF:
       e.SseRR(0x66, XORPD, SCRATCH, SCRATCH);
       Compare(e, x, SCRATCH, CMP_NEQ);  // all ones when X is not zero, NaN included
@@ -353,20 +328,20 @@ void EmitPower(Emitter& e, int x, int n) {
   for (int m = n < 0 ? -n : n; m != 0;) {
     if (m & 1) {
       if (started)
-        e.Arith(MULSD, product, base);
+        e.SseRR(0xF2, MULSD, product, base);
       else
         e.MovapdRR(product, base);
       started = true;
     }
     m >>= 1;
-    if (m != 0) e.Arith(MULSD, base, base);
+    if (m != 0) e.SseRR(0xF2, MULSD, base, base);
   }
   if (n > 0) {
     e.MovapdRR(x, product);
     return;
   }
-  e.Constant(x, ONE_REGISTER);
-  e.Arith(DIVSD, x, product);
+  e.Load(x, ONE_REGISTER);
+  e.SseRR(0xF2, DIVSD, x, product);
 }
 
 // Operations whose result may leave the normal range although their operands are in it.
@@ -441,75 +416,9 @@ void EmitCall(Emitter& e, CodeWord operation, int x, int count) {
 bool IsTemporary(int index) { return index >= POOL_REGISTERS && index < ZERO_REGISTER; }
 
 // The register form's operations, the value in xmm0; false when a position has no register.
-// Two rows at once keep xmm12 to xmm15 for their value tests.
-constexpr int MAX_PAIR_DEPTH = 12;
-constexpr int PAIR_FIRST_OPERAND = 12;
-
-// Jumps out of a loop, bound to its exit when the body is written.
-struct Exits {
-  size_t items[MAX_CODE_WORDS + MAX_VARIABLES + 2];
-  int count = 0;
-};
-
-// Packed: whether both lanes of `value` are zero or a normal double above the smallest
-// (PLAIN_MIN_REGISTER), or zero after a zero operand where `zeroNeedsZeroOperand` (the first
-// operand saved in xmm12, the second at `y`); else a jump to the exits. Compares on doubles
-// without DAZ see denormals as they are; the flags they raise are never read.
-void EmitPairTest(Emitter& e, int value, bool zeroNeedsZeroOperand, int y, Exits* exits) {
-  constexpr int MAGNITUDE = 13, NORMAL = 14, BOUND = 15;
-  e.MovapdRR(MAGNITUDE, value);
-  e.Constant(NORMAL, MAGNITUDE_MASK_REGISTER);
-  e.SseRR(0x66, ANDPD, MAGNITUDE, NORMAL);
-  e.Constant(NORMAL, PLAIN_MIN_REGISTER);
-  Compare(e, NORMAL, MAGNITUDE, CMP_LE);  // smallest passing <= |value|
-  e.Constant(BOUND, INFINITY_REGISTER);
-  Compare(e, MAGNITUDE, BOUND, CMP_LT);  // |value| < infinity
-  e.SseRR(0x66, ANDPD, NORMAL, MAGNITUDE);
-  e.SseRR(0x66, XORPD, MAGNITUDE, MAGNITUDE);
-  Compare(e, MAGNITUDE, value, CMP_EQ);  // zero
-  if (zeroNeedsZeroOperand) {
-    e.SseRR(0x66, XORPD, BOUND, BOUND);
-    Compare(e, BOUND, PAIR_FIRST_OPERAND, CMP_EQ);
-    e.SseRR(0x66, XORPD, PAIR_FIRST_OPERAND, PAIR_FIRST_OPERAND);
-    Compare(e, PAIR_FIRST_OPERAND, y, CMP_EQ);
-    e.SseRR(0x66, ORPD, BOUND, PAIR_FIRST_OPERAND);
-    e.SseRR(0x66, ANDPD, MAGNITUDE, BOUND);
-  }
-  e.SseRR(0x66, ORPD, NORMAL, MAGNITUDE);
-  e.MovmskpdRX(RAX, NORMAL);
-  e.CmpR32I8(RAX, 3);
-  exits->items[exits->count++] = e.Jcc(NOT_EQUAL);
-}
-
-// An operand into its position's register: a variable from the register file (from the pair
-// area, both rows, when two run), anything else a constant.
-void LoadOperand(Emitter& e, const RegisterForm& fast, int xmm, int index) {
-  bool variable = false;
-  for (int i = 0; i < fast.readCount; ++i) variable |= fast.readVariables[i] == index;
-  if (e.pairs() && variable)
-    e.MovupdXM(xmm, RBX, RegisterOffset(PAIR_REGISTERS + 2 * index));
-  else
-    e.Constant(xmm, index);
-}
-
-// The operation's value tests: out of line for one row (ValueChecks), inline for two (Exits).
-void EmitValueTest(Emitter& e, int x, bool zeroNeedsZeroOperand, ValueChecks* checks,
-                   Exits* exits) {
-  if (e.pairs()) {
-    EmitPairTest(e, x, zeroNeedsZeroOperand, x + 1, exits);
-    return;
-  }
-  EmitRangeTest(e, x);
-  const size_t jump = e.Jcc(NOT_BELOW);
-  checks->items[checks->count++] = {zeroNeedsZeroOperand, x, jump, e.position()};
-}
-
-// The register form's operations, the value in xmm0; false when a position has no register,
-// or, for two rows, when an operation is not written inline.
-bool EmitBody(Emitter& e, const RegisterForm& fast, ValueChecks* checks, Exits* exits) {
-  const int depth = e.pairs() ? MAX_PAIR_DEPTH : MAX_NATIVE_DEPTH;
+bool EmitBody(Emitter& e, const RegisterForm& fast, ValueChecks* checks) {
   if (fast.count == 0) {
-    LoadOperand(e, fast, 0, fast.result);
+    e.Load(0, fast.result);
     return true;
   }
   for (int i = 0; i < fast.count; ++i) {
@@ -518,36 +427,37 @@ bool EmitBody(Emitter& e, const RegisterForm& fast, ValueChecks* checks, Exits* 
     const int count = OperandCount(word);
     const bool last = i == fast.count - 1;  // it alone writes the result register, position 0
     const int x = last ? 0 : op.target - POOL_REGISTERS;
-    if (x < 0 || x + count > depth) return false;
+    if (x < 0 || x + count > MAX_NATIVE_DEPTH) return false;
     const uint16_t operands[3] = {op.x, op.y, op.z};
     for (int k = 0; k < count; ++k) {
       if (!IsTemporary(operands[k]))
-        LoadOperand(e, fast, x + k, operands[k]);
+        e.Load(x + k, operands[k]);
       else if (operands[k] != POOL_REGISTERS + x + k)
         return false;
     }
-    if (last && !e.pairs()) {
+    if (last) {
       // The last operation's operands are what an error text would show.
       e.Store(RECORD_TOP_REGISTER, count - 1);
       if (count < 2) e.Load(SCRATCH, ZERO_REGISTER);
       e.Store(RECORD_NEXT_REGISTER, count >= 2 ? count - 2 : SCRATCH);
     }
     if (ComputationOf(word) != BY_INSTRUCTIONS && op.power == 0) {
-      if (e.pairs()) return false;
       EmitCall(e, word, x, count);
       continue;
     }
     // A product, quotient or power is zero only by an underflow, or from a zero first operand
     // (the second of a power, its exponent, is never zero).
     const bool zeroNeedsZeroOperand = MayUnderflowToZero(word) || op.power != 0;
-    if (zeroNeedsZeroOperand && e.pairs()) e.MovapdRR(PAIR_FIRST_OPERAND, x);
-    if (zeroNeedsZeroOperand && !e.pairs()) e.MovqRX(RDX, x);
+    if (zeroNeedsZeroOperand) e.MovqRX(RDX, x);
     if (op.power != 0)
       EmitPower(e, x, op.power);
     else if (!EmitInline(e, word, x))
       return false;  // the table promises what EmitInline lacks
-    if (MayLeaveTheNormalRange(word) || op.power != 0)
-      EmitValueTest(e, x, zeroNeedsZeroOperand, checks, exits);
+    if (MayLeaveTheNormalRange(word) || op.power != 0) {
+      EmitRangeTest(e, x);
+      const size_t jump = e.Jcc(NOT_BELOW);
+      checks->items[checks->count++] = {zeroNeedsZeroOperand, x, jump, e.position()};
+    }
   }
   return true;
 }
@@ -557,8 +467,7 @@ bool EmitRowEntry(Emitter& e, const RegisterForm& fast) {
   ValueChecks checks;
   e.Push(RBX), e.Push(R12), e.SubRI8(RSP, 8);
   e.MovRR(RBX, RDI), e.MovRR(R12, RSI);
-  Exits unused;
-  if (!EmitBody(e, fast, &checks, &unused)) return false;
+  if (!EmitBody(e, fast, &checks)) return false;
   e.AddRI8(RSP, 8), e.Pop(R12), e.Pop(RBX), e.Ret();
   for (int i = 0; i < checks.count; ++i) EmitValueCheckTail(e, checks.items[i]);
   return !e.overflowed();
@@ -592,8 +501,7 @@ bool EmitColumnsEntry(Emitter& e, const RegisterForm& fast) {
     e.Bind(zero, e.position());
   }
   e.MovByteMI(R12, FAILED_OFFSET, 0);
-  Exits unused;
-  if (!EmitBody(e, fast, &checks, &unused)) return false;
+  if (!EmitBody(e, fast, &checks)) return false;
   e.CmpByteMI(R12, FAILED_OFFSET, 0);
   exits[exitCount++] = e.Jcc(NOT_EQUAL);
   e.MovRM(RAX, R13, static_cast<int32_t>(fast.assigned * sizeof(double*)));
@@ -604,38 +512,6 @@ bool EmitColumnsEntry(Emitter& e, const RegisterForm& fast) {
   e.MovRR(RAX, R14);
   e.Pop(R15), e.Pop(R14), e.Pop(R13), e.Pop(R12), e.Pop(RBX), e.Ret();
   for (int i = 0; i < checks.count; ++i) EmitValueCheckTail(e, checks.items[i]);
-  return !e.overflowed();
-}
-
-// The columns loop two rows at a time, for programs written wholly inline: each block of two
-// rows from `row` on while a whole block fits before `end`, both lanes tested at every step; the
-// index of the first block that fails a test comes back, and its rows go the one-row way. The
-// register file keeps both rows of each variable in its pair area.
-bool EmitPairsEntry(Emitter& e, const RegisterForm& fast) {
-  ValueChecks unused;
-  Exits exits;
-  e.Push(RBX), e.Push(R12), e.Push(R13), e.Push(R14), e.Push(R15);
-  e.MovRR(RBX, RDI), e.MovRR(R12, RSI), e.MovRR(R13, RDX), e.MovRR(R14, RCX), e.MovRR(R15, R8);
-  const size_t loop = e.position();
-  e.MovRR(RAX, R14);
-  e.AddRI8(RAX, 2);
-  e.CmpRR(RAX, R15);
-  exits.items[exits.count++] = e.Jcc(GREATER);
-  for (int i = 0; i < fast.readCount; ++i) {
-    const int variable = fast.readVariables[i];
-    e.MovRM(RAX, R13, static_cast<int32_t>(variable * sizeof(double*)));
-    e.MovupdXIndexed(PAIR_FIRST_OPERAND, RAX, R14);
-    e.MovupdMX(RBX, RegisterOffset(PAIR_REGISTERS + 2 * variable), PAIR_FIRST_OPERAND);
-    EmitPairTest(e, PAIR_FIRST_OPERAND, false, 0, &exits);
-  }
-  if (!EmitBody(e, fast, &unused, &exits)) return false;
-  e.MovRM(RAX, R13, static_cast<int32_t>(fast.assigned * sizeof(double*)));
-  e.MovupdIndexedX(RAX, R14, 0);
-  e.AddRI8(R14, 2);
-  e.Bind(e.Jmp(), loop);
-  for (int i = 0; i < exits.count; ++i) e.Bind(exits.items[i], e.position());
-  e.MovRR(RAX, R14);
-  e.Pop(R15), e.Pop(R14), e.Pop(R13), e.Pop(R12), e.Pop(RBX), e.Ret();
   return !e.overflowed();
 }
 
@@ -660,7 +536,6 @@ Entry EntryAt(const uint8_t* code) {
 void CompileNativeCode(const RegisterForm& fast, NativeCode* code) {
   code->entry = nullptr;
   code->columnsEntry = nullptr;
-  code->pairsEntry = nullptr;
   if (code->writable == nullptr || !fast.usable || !fast.literalsNormalOrZero) return;
   Emitter row(code->writable, SLOT_SIZE);
   if (!EmitRowEntry(row, fast)) return;
@@ -669,14 +544,8 @@ void CompileNativeCode(const RegisterForm& fast, NativeCode* code) {
   const size_t start = row.position();
   if (row.overflowed()) return;
   Emitter columns(code->writable + start, SLOT_SIZE - start);
-  if (!EmitColumnsEntry(columns, fast)) return;
-  code->columnsEntry = EntryAt<NativeColumnsEntry>(code->executable + start);
-  columns.Align16();
-  const size_t pairsStart = start + columns.position();
-  if (columns.overflowed()) return;
-  Emitter pairs(code->writable + pairsStart, SLOT_SIZE - pairsStart, true);
-  if (EmitPairsEntry(pairs, fast))
-    code->pairsEntry = EntryAt<NativeColumnsEntry>(code->executable + pairsStart);
+  if (EmitColumnsEntry(columns, fast))
+    code->columnsEntry = EntryAt<NativeColumnsEntry>(code->executable + start);
 }
 
 }  // namespace kalo

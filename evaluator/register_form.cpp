@@ -22,8 +22,6 @@ void InitializeRegisters(double* registers) {
   SetBits(&registers[MAGNITUDE_MASK_REGISTER], math::MAGNITUDE_MASK);
   registers[MINUS_ONE_REGISTER] = math::TRUE_VALUE;
   registers[ONE_REGISTER] = 1.0;
-  SetBits(&registers[PLAIN_MIN_REGISTER], math::PLAIN_BASE >> 1);
-  SetBits(&registers[INFINITY_REGISTER], math::EXPONENT_MASK);
   registers[DEGREES_TO_RADIANS_REGISTER] = math::PI / 180;
   registers[RADIANS_TO_DEGREES_REGISTER] = 180 / math::PI;
   SetBits(&registers[NORMAL_BASE_REGISTER], math::PLAIN_BASE);

@@ -30,18 +30,14 @@ constexpr int MINUS_ONE_REGISTER = MAGNITUDE_MASK_REGISTER + 1;
 constexpr int ONE_REGISTER = MINUS_ONE_REGISTER + 1;
 constexpr int DEGREES_TO_RADIANS_REGISTER = ONE_REGISTER + 1;
 constexpr int RADIANS_TO_DEGREES_REGISTER = DEGREES_TO_RADIANS_REGISTER + 1;
-constexpr int PLAIN_MIN_REGISTER = RADIANS_TO_DEGREES_REGISTER + 1;  // the smallest passing
-constexpr int INFINITY_REGISTER = PLAIN_MIN_REGISTER + 1;
-constexpr int NORMAL_BASE_REGISTER = INFINITY_REGISTER + 1;
+constexpr int NORMAL_BASE_REGISTER = RADIANS_TO_DEGREES_REGISTER + 1;
 constexpr int NORMAL_WIDTH_REGISTER = NORMAL_BASE_REGISTER + 1;
 constexpr int SPILL_REGISTERS = NORMAL_WIDTH_REGISTER + 1;
 constexpr int SPILL_COUNT = 16;
 // Values of constant parts of the equation, folded when the register form is built.
 constexpr int FOLDED_REGISTERS = SPILL_REGISTERS + SPILL_COUNT;
 constexpr int FOLDED_COUNT = 64;
-// Machine code that runs two rows at once keeps both rows of variable v at 2v and 2v + 1 here.
-constexpr int PAIR_REGISTERS = FOLDED_REGISTERS + FOLDED_COUNT;
-constexpr int REGISTER_COUNT = PAIR_REGISTERS + 2 * MAX_VARIABLES;
+constexpr int REGISTER_COUNT = FOLDED_REGISTERS + FOLDED_COUNT;
 
 // Fills the registers that hold constants.
 void InitializeRegisters(double* registers);
