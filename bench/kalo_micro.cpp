@@ -90,6 +90,26 @@ void Evaluate(benchmark::State& state, const Equation& equation, int resultIndex
   KaloDestroyExpression(handle);
 }
 
+// The columns export over X_COUNT rows per call; the time is reported per row.
+void EvaluateColumns(benchmark::State& state, const Equation& equation, int resultIndex) {
+  void* handle = KaloParseExpression(equation.text, equation.variables, nullptr, nullptr);
+  if (handle == nullptr) {
+    state.SkipWithError("does not compile");
+    return;
+  }
+  static double columns[3][X_COUNT];
+  for (int i = 0; i < X_COUNT; ++i) columns[0][i] = xValues.values[i], columns[1][i] = 6.0;
+  double* pointers[3] = {columns[0], columns[1], columns[2]};
+  long long failures = 0;
+  for (auto _ : state) {
+    failures += KaloEvalExpressionColumns(handle, pointers, X_COUNT) == X_COUNT ? 0 : 1;
+    benchmark::DoNotOptimize(columns[resultIndex][X_COUNT - 1]);
+  }
+  if (failures != 0) state.SkipWithError("an evaluation failed");
+  state.SetItemsProcessed(state.iterations() * X_COUNT);
+  KaloDestroyExpression(handle);
+}
+
 // The same programs as C++, called through a pointer so the call cannot be inlined away.
 [[gnu::noinline]] double NativeShort(const double* v) { return v[0]; }
 [[gnu::noinline]] double NativeMedium(const double* v) { return 2 * std::sin(v[0]) + v[1] / 3; }
@@ -117,12 +137,45 @@ void EvaluateNative(benchmark::State& state, double (*function)(const double*)) 
   benchmark::DoNotOptimize(sum);
 }
 
+// The same programs as a plain C++ loop over the same columns, for the columns export to match.
+template <typename Function>
+void EvaluateNativeColumns(benchmark::State& state, Function function) {
+  static double columns[3][X_COUNT];
+  for (int i = 0; i < X_COUNT; ++i) columns[0][i] = xValues.values[i], columns[1][i] = 6.0;
+  for (auto _ : state) {
+    for (int i = 0; i < X_COUNT; ++i) {
+      const double row[2] = {columns[0][i], columns[1][i]};
+      columns[2][i] = function(row);
+    }
+    benchmark::DoNotOptimize(columns[2][X_COUNT - 1]);
+  }
+  state.SetItemsProcessed(state.iterations() * X_COUNT);
+}
+
 BENCHMARK_CAPTURE(Compile, short, SHORT);
 BENCHMARK_CAPTURE(Compile, medium, MEDIUM);
 BENCHMARK_CAPTURE(Compile, long, LONG);
 BENCHMARK_CAPTURE(Evaluate, short, SHORT, 1);
 BENCHMARK_CAPTURE(Evaluate, medium, MEDIUM, 2);
 BENCHMARK_CAPTURE(Evaluate, polynomial20, POLY, 1);
+BENCHMARK_CAPTURE(EvaluateColumns, short, SHORT, 1);
+BENCHMARK_CAPTURE(EvaluateColumns, medium, MEDIUM, 2);
+BENCHMARK_CAPTURE(EvaluateColumns, polynomial20, POLY, 1);
+// Inlined into the loop, as a host's own code would be.
+BENCHMARK_CAPTURE(EvaluateNativeColumns, short, [](const double* v) { return v[0]; });
+BENCHMARK_CAPTURE(EvaluateNativeColumns, medium,
+                  [](const double* v) { return 2 * std::sin(v[0]) + v[1] / 3; });
+BENCHMARK_CAPTURE(EvaluateNativeColumns, polynomial20, [](const double* v) {
+  const double x = v[0];
+  return (
+      (((((((((0.5 * x + 1.5) * x + 2.5) * x + 3.5) * x + 4.5) * x + 5.5) * x + 6.5) * x + 7.5) *
+            x +
+        8.5) *
+           x +
+       9.5) *
+          x +
+      10.5);
+});
 BENCHMARK_CAPTURE(EvaluateNative, short, &NativeShort);
 BENCHMARK_CAPTURE(EvaluateNative, medium, &NativeMedium);
 BENCHMARK_CAPTURE(EvaluateNative, polynomial20, &NativePolynomial);

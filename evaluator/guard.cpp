@@ -33,13 +33,14 @@ class FloatScope {
   FloatScope(const FloatScope&) = delete;
   FloatScope& operator=(const FloatScope&) = delete;
 
-  // The run goes on to code that may use the x87 unit.
-  void NoteX87InRun() { x87InRun_ = true; }
-
  private:
   platform::FloatState saved_;
-  bool x87InRun_;
+  const bool x87InRun_;
 };
+
+bool UsesFastForm(const Evaluator& evaluator) {
+  return evaluator.fast.usable && evaluator.fastest != Form::INTERPRETER;
+}
 
 bool EnterGate(EvalRecord* record) {
   int32_t* idle = nullptr;
@@ -47,6 +48,18 @@ bool EnterGate(EvalRecord* record) {
     return true;
   record->errorCode = ERROR_BUSY;
   return false;
+}
+
+// One row whose values are in the register file, in the fastest form that can prove it clean,
+// else in the interpreter; the fault, if any, in `record`.
+bool RunRow(const Program& program, Evaluator& evaluator, EvalRecord* record) {
+  *record = EvalRecord{};
+  // On the bits (ReadsNormalOrZero): a host that unmasked the invalid or denormal trap must not
+  // be stopped by the test, before the run has reset its unit.
+  if (UsesFastForm(evaluator) &&
+      RunFast(program, evaluator, record, ReadsNormalOrZero(evaluator.fast, evaluator.registers)))
+    return true;
+  return RunProgram(program, evaluator, record);
 }
 
 // One run over the host's values, which go in through the registers; its fault in `record`.
@@ -61,18 +74,25 @@ bool RunGuarded(const Program& program, Evaluator& evaluator, EvalRecord* record
     record->errorCode = ERROR_INTERNAL;
     return false;
   }
-  bool plain = true;
-  for (int i = 0; i < program.variableCount; ++i) {
-    evaluator.registers[i] = values[i];
-    // On the bits: a host that unmasked the invalid or denormal trap must not be stopped here,
-    // before the run has reset its unit.
-    plain &= math::IsNormalOrZeroBits(values[i]);
+  for (int i = 0; i < program.variableCount; ++i) evaluator.registers[i] = values[i];
+  const FloatScope floatScope(UsesX87(evaluator.fast));
+  return RunRow(program, evaluator, record);
+}
+
+// Every column present, and the variables within the pool; else the fault in `record`.
+bool CheckColumns(const Program& program, double* const* columns, EvalRecord* record) {
+  bool present = KALO_CHECK(columns != nullptr, CHECK_FILE_PARSE);
+  for (int i = 0; present && i < program.variableCount; ++i)
+    present = KALO_CHECK(columns[i] != nullptr, CHECK_FILE_PARSE);
+  if (!present) {
+    record->errorCode = ERROR_BAD_ADDRESS;
+    return false;
   }
-  const FastProgram& fast = evaluator.fast;
-  FloatScope floatScope(!fast.usable || fast.callsLibrary);
-  if (fast.usable && RunFast(program, evaluator, record, plain)) return true;
-  floatScope.NoteX87InRun();
-  return RunProgram(program, evaluator, record);
+  if (!KALO_CHECK(program.variableCount <= program.poolCount, CHECK_FILE_PARSE)) {
+    record->errorCode = ERROR_INTERNAL;
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -93,21 +113,31 @@ long EvaluateColumns(const Program& program, Evaluator* evaluator, EvalRecord* r
   if (!EnterGate(record)) return 0;
   const BusyScope busy;
   *record = EvalRecord{};
-  bool present = KALO_CHECK(columns != nullptr, CHECK_FILE_PARSE);
-  for (int i = 0; present && i < program.variableCount; ++i)
-    present = KALO_CHECK(columns[i] != nullptr, CHECK_FILE_PARSE);
-  if (!present) {
-    record->errorCode = ERROR_BAD_ADDRESS;
-    return 0;
-  }
-  double values[MAX_VARIABLES];
+  if (!CheckColumns(program, columns, record)) return 0;
+  // One reset of the unit serves every row: a run changes no control bit, and the interpreter
+  // clears the flags it reads before it starts. Machine code runs row after row until a row
+  // needs a closer look; that row runs alone, exactly as Evaluate would run it.
+  const RegisterForm& fast = evaluator->fast;
+  const FloatScope floatScope(UsesX87(fast));
+  const auto loop = UsesFastForm(*evaluator) && evaluator->fastest == Form::MACHINE_CODE
+                        ? fast.native.columnsEntry
+                        : nullptr;
+  NativeFrame frame{evaluator->angularUnits, 0};
+  double* const registers = evaluator->registers;
   const int assigned = program.assignedVariable;
+  bool lastRowInLoop = false;
   for (long row = 0; row < rowCount; ++row) {
-    for (int i = 0; i < program.variableCount; ++i) values[i] = columns[i][row];
-    *record = EvalRecord{};
-    if (!RunGuarded(program, *evaluator, record, values)) return row;
-    columns[assigned][row] = evaluator->registers[assigned];
+    if (loop != nullptr) {
+      const long stop = loop(registers, &frame, columns, row, rowCount);
+      lastRowInLoop = stop > row;
+      if ((row = stop) == rowCount) break;
+    }
+    for (int i = 0; i < program.variableCount; ++i) registers[i] = columns[i][row];
+    if (!RunRow(program, *evaluator, record)) return row;
+    columns[assigned][row] = registers[assigned];
+    lastRowInLoop = false;
   }
+  if (lastRowInLoop) RecordCleanRun(program, fast, registers, record);
   return rowCount;
 }
 

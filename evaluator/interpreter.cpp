@@ -1,8 +1,10 @@
 // The interpreter: runs the postfix program once over a stack of doubles.
 //
-// Faults are found the way a trapping unit would find them, but without traps: every exception
-// stays masked and the sticky flags are read after each operation. The flags are cleared once
-// before the run; the first one found set ends it.
+// Faults of kalo's own arithmetic are found the way a trapping unit would find them, but without
+// traps: every exception stays masked and the SSE flags are read after each operation. The flags
+// are cleared before the run; the first one found set ends it. A maths-library routine's result
+// is judged by its values instead (math::LibraryFault), and the flags it raised are dropped; a
+// host function's fault is read from both units' flags.
 #include "common/error_codes.h"
 #include "evaluator/evaluator.h"
 #include "evaluator/math.h"
@@ -56,8 +58,15 @@ void ExecuteBuiltin(CodeWord operation, double* stack, int* depth, KAL_ANGULAR_U
   const double result = math::Apply(operation, x, y, z, angularUnits, &rangeFailed);
   const int newDepth = n - count + 1;
   stack[newDepth] = result;
+  if (ComputationOf(operation) == BY_LIBRARY) {
+    platform::ClearSseFaults();
+    if (platform::LIBRARY_USES_X87) platform::ClearX87Faults();
+    errorCode = math::LibraryFault(ExactRuleOf(operation), x, y, result, rangeFailed);
+    if (errorCode == ERROR_NONE) *depth = newDepth;
+    return;
+  }
   if (rangeFailed) errorCode = ERROR_OVERFLOW_RANGE;
-  const unsigned faults = platform::ReadFloatFaults() & ENDING_FAULTS;
+  const unsigned faults = platform::ReadSseFaults() & ENDING_FAULTS;
   if (faults != 0) {
     errorCode = FaultCode(faults);
     return;
@@ -82,7 +91,8 @@ void ExecuteBuiltin(CodeWord operation, double* stack, int* depth, KAL_ANGULAR_U
 bool RunProgram(const Program& program, Evaluator& evaluator, EvalRecord* record) {
   double stack[STACK_SIZE + 1];
   int depth = 0;
-  platform::ClearFloatFaults();
+  platform::ClearSseFaults();
+  if (UsesX87(evaluator.fast)) platform::ClearX87Faults();
   for (int i = 0; i < program.codeCount; ++i) {
     if (record->errorCode != 0) return false;
     const CodeWord word = program.code[i];

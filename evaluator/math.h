@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/error_codes.h"
 #include "evaluator/random.h"
 #include "expression/operations.h"
 #include "include/kalo.h"
@@ -133,6 +134,46 @@ inline double Bessel(CodeWord operation, double x, double y, bool* rangeFailed) 
   return operation == OP_JN ? ::jn(order, y) : ::yn(order, y);
 }
 
+// Whole powers up to this size are computed by multiplications, which costs a few
+// instructions instead of a library call; the result may differ from pow's in the last place.
+constexpr int MAX_MULTIPLIED_POWER = 16;
+
+// The exponent when Y is a whole number from -16 to 16 other than 0; else 0.
+inline int MultipliedPower(double y) {
+  if (!(y >= -MAX_MULTIPLIED_POWER && y <= MAX_MULTIPLIED_POWER)) return 0;
+  const int n = static_cast<int>(y);
+  return n == y ? n : 0;
+}
+
+// X to the n (n > 0) by squaring, in the order machine code writes it: the base is squared for
+// each further bit of n, and the product starts at the lowest bit set.
+inline double MultiplyPower(double x, int n) {
+  double base = x, product = 0.0;
+  bool started = false;
+  while (n != 0) {
+    if (n & 1) product = started ? product * base : base, started = true;
+    n >>= 1;
+    if (n != 0) base = base * base;
+  }
+  return product;
+}
+
+inline double Power(double x, double y) {
+  const int n = MultipliedPower(y);
+  if (n > 0) return MultiplyPower(x, n);
+  if (n < 0) return 1.0 / MultiplyPower(x, -n);
+  return std::pow(x, y);
+}
+
+// `condition ? y : z` on the bits, without a branch: a branch on data mispredicts half the time.
+inline double Select(bool condition, double y, double z) {
+  const uint64_t mask = 0 - static_cast<uint64_t>(condition);
+  const uint64_t bits = (Bits(y) & mask) | (Bits(z) & ~mask);
+  double result;
+  std::memcpy(&result, &bits, sizeof result);
+  return result;
+}
+
 // The result of one operation on X, Y and Z, the operands in the order they were written (Y and
 // Z are ignored by operations that take fewer). `rangeFailed` is set, and the result computed
 // with 0 in place of the operand, when a logical operand or a Bessel order is out of range.
@@ -179,15 +220,68 @@ inline double Apply(CodeWord operation, double x, double y, double z, KAL_ANGULA
     case OP_R2D: return (180 / PI) * x;
     case OP_ATAN2: return FromRadians(std::atan2(x, y), units);
     case OP_FMOD: return std::fmod(x, y);
-    case OP_POW: return std::pow(x, y);
+    case OP_POW: return Power(x, y);
     case OP_MAX: return x > y ? x : y;
     case OP_MIN: return x < y ? x : y;
     case OP_JN:
     case OP_YN: return Bessel(operation, x, y, rangeFailed);
     case OP_RANDN: return RandomNormal(x, y);
-    case OP_IF: return x != 0.0 ? y : z;
+    case OP_IF: return Select(x != 0.0, y, z);
     default: return 0.0;  // callers test the code before
   }
+}
+
+inline bool IsInfiniteBits(double x) { return (Bits(x) & MAGNITUDE_MASK) == EXPONENT_MASK; }
+
+// The fault of a C library routine's `result` on X and Y (0 for an absent operand), named from
+// the values alone: C libraries disagree on the flags their routines raise (one raises the
+// denormal flag whenever it returns a subnormal, another returns 0 for exp(-1000) and raises
+// nothing), so flags would name different faults on different systems. A range failure of a
+// Bessel order comes first, since the routine never ran. `exact` holds the ExactRule bits.
+inline int LibraryFault(unsigned exact, double x, double y, double result, bool rangeFailed) {
+  if (rangeFailed) return ERROR_OVERFLOW_RANGE;
+  if (IsSubnormalBits(x) || IsSubnormalBits(y)) return ERROR_DENORMAL;
+  if (IsNanBits(result)) return ERROR_OVERFLOW;
+  const bool xZero = IsZeroBits(x), yZero = IsZeroBits(y);
+  if (IsInfiniteBits(result)) {
+    const bool pole = ((exact & POLE_AT_X_ZERO) && xZero) || ((exact & POLE_AT_Y_ZERO) && yZero) ||
+                      ((exact & POLE_AT_X_ZERO_Y_NEGATIVE) && xZero && y < 0);
+    return pole ? ERROR_DIVIDE_BY_ZERO : ERROR_OVERFLOW;
+  }
+  if (IsSubnormalBits(result)) return ERROR_UNDERFLOW;
+  if (!IsZeroBits(result)) return ERROR_NONE;
+  const bool exactZero = (exact & ZERO_ANYWHERE) || ((exact & ZERO_AT_X_ZERO) && xZero) ||
+                         ((exact & ZERO_AT_X_ONE) && x == 1.0) ||
+                         ((exact & ZERO_AT_X_INFINITE) && IsInfiniteBits(x)) ||
+                         ((exact & ZERO_AT_Y_ZERO) && yZero) ||
+                         ((exact & ZERO_AT_Y_INFINITE) && IsInfiniteBits(y));
+  return exactZero ? ERROR_NONE : ERROR_UNDERFLOW;
+}
+
+// A result the value tests pass: zero, or a normal double above the smallest one, which a
+// product can reach by rounding up from a tiny value (an underflow). On the bits doubled to drop
+// the sign: the start and the width of the passing range, as machine code tests them too.
+constexpr uint64_t PLAIN_BASE = 0x0010000000000001ull << 1;
+constexpr uint64_t PLAIN_WIDTH = 0xFFE0000000000000ull - PLAIN_BASE;
+inline bool IsPlainResultBits(double x) {
+  const uint64_t doubled = Bits(x) << 1;
+  return doubled == 0 || doubled - PLAIN_BASE < PLAIN_WIDTH;
+}
+
+// Whether an operation on operands that are normal or zero may have faulted, judged from values
+// alone: true sends the run to the interpreter, which names the fault. Library routines are
+// judged by their rules; the others by the range of the result, a product or quotient of nonzero
+// operands that came out zero, and the difference that = and <> compare, which can overflow or,
+// being denormal, fault in the comparison's scaling.
+inline bool MayHaveFaulted(CodeWord operation, double x, double y, double result,
+                           bool rangeFailed) {
+  if (ComputationOf(operation) == BY_LIBRARY)
+    return LibraryFault(ExactRuleOf(operation), x, y, result, rangeFailed) != ERROR_NONE;
+  if (rangeFailed || !IsPlainResultBits(result)) return true;
+  if (operation == OP_MUL || operation == OP_DIV)
+    return IsZeroBits(result) && !IsZeroBits(x) && !IsZeroBits(y);
+  if (operation == OP_EQ || operation == OP_NE) return !IsNormalOrZeroBits(x - y);
+  return false;
 }
 
 }  // namespace kalo::math

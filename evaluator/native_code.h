@@ -1,26 +1,40 @@
-// Machine code for the register form of a program (evaluator/fast_program.h), on processors we
+// Machine code for the register form of a program (evaluator/register_form.h), on processors we
 // can write code for (x86-64). The code computes exactly what the register form computes, with
-// the same instructions or the same library calls, so results are identical to the bit; it
-// leaves every fault to be found afterwards through the sticky flags, like the register form.
+// the same instructions or the same library calls, so results are identical to the bit, and it
+// tests the values as the register form does.
 #pragma once
 
 #include <cstdint>
 
+#include "include/kalo.h"
+
 namespace kalo {
 
-struct Evaluator;
-struct Program;
+struct RegisterForm;
+
+// What the generated code needs besides the register file: the angular unit for the routines it
+// calls, and the mark it sets when a result fails its value test.
+struct NativeFrame {
+  KAL_ANGULAR_UNITS units;
+  uint8_t valueTestFailed;
+};
+
+// One row from the register file; the value comes back, RECORD_TOP and RECORD_NEXT hold the
+// last operation's operands.
+using NativeEntry = double (*)(double* registers, NativeFrame* frame);
+// Rows `row` to `end` - 1 from the columns, each result written to the assigned variable's
+// column; returns `end`, or the first row that needs the interpreter (its result unwritten).
+using NativeColumnsEntry = long (*)(double* registers, NativeFrame* frame, double* const* columns,
+                                    long row, long end);
 
 // A slot of executable memory that an Evaluator holds from construction to destruction, so
 // that compiling into it needs neither an allocation nor a system call.
 struct NativeCode {
-  uint8_t* writable = nullptr;          // the slot, seen writable
-  const uint8_t* executable = nullptr;  // the same bytes, seen executable
-  const void* entry = nullptr;          // the compiled program; null when there is none
+  uint8_t* writable = nullptr;                // the slot, seen writable
+  const uint8_t* executable = nullptr;        // the same bytes, seen executable
+  NativeEntry entry = nullptr;                // one row; null when there is none
+  NativeColumnsEntry columnsEntry = nullptr;  // a loop over columns, or null
   int32_t slot = -1;
-  // The code tests every result's value itself, so a run on plain inputs needs no look at the
-  // floating-point flags (see native_x64.cpp).
-  bool checksValues = false;
 };
 
 // Takes a slot from the process-wide pool of code memory; leaves `code` empty when none can be
@@ -28,11 +42,8 @@ struct NativeCode {
 void ReserveNativeCode(NativeCode* code);
 void ReleaseNativeCode(NativeCode* code);
 
-// Writes the program's machine code into the evaluator's slot and makes `entry` callable, or
-// leaves `entry` null when the program does not fit the slot or the registers.
-void CompileNativeCode(const Program& program, Evaluator& evaluator);
-
-// The generated code's signature: the register file and the evaluator; the value comes back.
-using NativeEntry = double (*)(double* registers, Evaluator* evaluator);
+// Writes the register form's machine code into `code`'s slot and makes the entries callable, or
+// leaves them null when the program does not fit the slot or the registers.
+void CompileNativeCode(const RegisterForm& fast, NativeCode* code);
 
 }  // namespace kalo

@@ -5,6 +5,6 @@ namespace kalo {
 
 void ReserveNativeCode(NativeCode* code) { *code = NativeCode{}; }
 void ReleaseNativeCode(NativeCode* code) { *code = NativeCode{}; }
-void CompileNativeCode(const Program& /*program*/, Evaluator& /*evaluator*/) {}
+void CompileNativeCode(const RegisterForm& /*fast*/, NativeCode* /*code*/) {}
 
 }  // namespace kalo

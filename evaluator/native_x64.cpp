@@ -1,23 +1,25 @@
 // Machine code for x86-64 (System V calling convention).
 //
-// The evaluation stack becomes the SSE registers: stack position p lives in xmm<p>, so the
-// program's value ends in xmm0, where a double is returned. xmm14 and xmm15 are scratch. rbx
-// holds the register file and r12 the Evaluator, both preserved across library calls, which
-// take their operands in xmm0..xmm2 after the positions below them are saved to memory.
+// The emitter consumes the register form (register_form.h). Its temporaries become SSE registers:
+// the temporary of stack position p lives in xmm<p>, so the program's value ends in xmm0, where
+// a double is returned; an operand read from the pool is loaded into its position's register
+// just before the operation. xmm14 and xmm15 are scratch. rbx holds the register file and r12
+// the NativeFrame, both preserved across calls of CallApply, which take their operands in
+// xmm0..xmm2 after the positions below them are saved to the register file's spill slots.
 //
-// A program whose operations are all written inline tests its results' values itself: every
-// result that is not a normal double or zero, and every product or quotient of nonzero operands
-// that came out zero, marks the run suspect. On inputs and literals that are all normal or zero
-// that finds every fault the interpreter would stop at, so the flags need not be read,
-// and reading them costs more than such a program (it waits for the arithmetic in flight).
+// Two entries share a slot: one row (NativeEntry), and a loop over columns (NativeColumnsEntry)
+// that runs the same body row after row until a row needs the interpreter's look.
 //
-// Programs that call library routines instead subtract every result from itself into a scratch
-// register: that raises the denormal flag for a tiny result and the invalid flag for an infinite
-// one, so the sticky flags, read once at the end, tell of what the routines and the values did.
+// Every result is tested by value, never by the flags (reading them waits for the arithmetic in
+// flight, and the maths library raises flags of its own): an inline result that is not a normal
+// double or zero, and a product or quotient of nonzero operands that came out zero, marks the
+// run as failed; everything else goes through CallApply, which judges its result as the register
+// form does (math::MayHaveFaulted). The code runs only on inputs and literals that are normal or
+// zero, where these tests find every fault the interpreter would stop at.
 #include <cstddef>
 #include <cstring>
 #include <mutex>
-#include <vector>
+#include <vector>  // the arena of code memory; never on the compile path
 
 #include "evaluator/evaluator.h"
 #include "evaluator/math.h"
@@ -31,7 +33,7 @@ constexpr size_t SLOT_SIZE = 4096;
 constexpr size_t SLOTS_PER_REGION = 256;
 constexpr int MAX_NATIVE_DEPTH = 14;  // xmm0..xmm13
 constexpr int SCRATCH = 14;
-constexpr int CHECK = 15;
+constexpr int INPUT = 15;
 
 // Code memory is mapped in regions of equal slots, and slots are recycled, so that an
 // Evaluator takes its slot without a system call in the common case.
@@ -89,84 +91,155 @@ CodeArena& Arena() {
 }
 
 // Library routines and everything not written inline go through here.
-double CallApply(uint32_t operation, Evaluator* evaluator, double x, double y, double z) {
+double CallApply(uint32_t operation, NativeFrame* frame, double x, double y, double z) {
   bool rangeFailed = false;
-  const double result = math::Apply(operation, x, y, z, evaluator->angularUnits, &rangeFailed);
-  if (rangeFailed) evaluator->fast.suspect = true;
+  const double result = math::Apply(operation, x, y, z, frame->units, &rangeFailed);
+  if (math::MayHaveFaulted(operation, x, y, result, rangeFailed)) frame->valueTestFailed = 1;
   return result;
 }
 
 int32_t RegisterOffset(int index) { return static_cast<int32_t>(index * sizeof(double)); }
 
-// Appends instructions to a slot; `overflowed` once it is full.
+constexpr int32_t FAILED_OFFSET = static_cast<int32_t>(offsetof(NativeFrame, valueTestFailed));
+
+// General registers by their encoding.
+enum Gpr : int { RAX = 0, RCX = 1, RDX = 2, RBX = 3, RSP = 4, RSI = 6, RDI = 7, R8 = 8 };
+constexpr int R12 = 12, R13 = 13, R14 = 14, R15 = 15;
+
+// Conditions of Jcc (0F 80+cc).
+enum Condition : uint8_t {
+  BELOW = 0x2,
+  NOT_BELOW = 0x3,
+  EQUAL = 0x4,
+  NOT_EQUAL = 0x5,
+  NOT_LESS = 0xD
+};
+
+// Scalar double opcodes (prefix F2) and packed logic (prefix 66), after 0F.
+constexpr uint8_t MOVSD_LOAD = 0x10, MOVSD_STORE = 0x11, MOVAPD = 0x28, SQRTSD = 0x51, ADDSD = 0x58,
+                  MULSD = 0x59, SUBSD = 0x5C, MINSD = 0x5D, DIVSD = 0x5E, MAXSD = 0x5F,
+                  CMPSD = 0xC2, ANDPD = 0x54, ANDNPD = 0x55, ORPD = 0x56, XORPD = 0x57;
+constexpr uint8_t CMP_LT = 1, CMP_LE = 2, CMP_NEQ = 4;
+
+// x86-64 instructions by name, appended to a fixed buffer; `overflowed` once it is full. Memory
+// operands are [base + disp32] or [base + index * 8].
 class Emitter {
  public:
-  explicit Emitter(uint8_t* buffer) : buffer_(buffer) {}
+  Emitter(uint8_t* buffer, size_t capacity) : buffer_(buffer), capacity_(capacity) {}
 
   bool overflowed() const { return overflowed_; }
   size_t position() const { return size_; }
 
-  // A jump (0F 8x rel32 or E9 rel32) whose target is set later with Target.
-  size_t Jump(std::initializer_list<uint8_t> opcode) {
-    Bytes(opcode);
+  // --- General registers, 64 bits ---
+  void Push(int r) { Short(r, 0x50); }
+  void Pop(int r) { Short(r, 0x58); }
+  void MovRR(int target, int source) { RegReg(0, true, {0x89}, source, target); }
+  void MovRM(int target, int base, int32_t disp) { RegMem(0, true, {0x8B}, target, base, disp); }
+  void AddRR(int target, int source) { RegReg(0, true, {0x01}, source, target); }
+  void SubRM(int target, int base, int32_t disp) { RegMem(0, true, {0x2B}, target, base, disp); }
+  void CmpRM(int r, int base, int32_t disp) { RegMem(0, true, {0x3B}, r, base, disp); }
+  void CmpRR(int a, int b) { RegReg(0, true, {0x39}, b, a); }  // flags of a - b
+  void IncR(int r) { RegReg(0, true, {0xFF}, 0, r); }
+  void AddRI8(int r, int8_t value) { RegReg(0, true, {0x83}, 0, r), Byte(Unsigned(value)); }
+  void SubRI8(int r, int8_t value) { RegReg(0, true, {0x83}, 5, r), Byte(Unsigned(value)); }
+  void MovRI32(int r, uint32_t value) { Short(r, 0xB8), Int32(value); }
+  void MovByteMI(int base, int32_t disp, uint8_t value) {
+    RegMem(0, false, {0xC6}, 0, base, disp), Byte(value);
+  }
+  void CmpByteMI(int base, int32_t disp, uint8_t value) {
+    RegMem(0, false, {0x80}, 7, base, disp), Byte(value);
+  }
+  void CallAbs(const void* function) {
+    Rex(true, 0, 0, RAX), Byte(0xB8);  // mov rax, imm64
+    const uint64_t address = reinterpret_cast<uint64_t>(function);
+    for (int i = 0; i < 8; ++i) Byte(static_cast<uint8_t>(address >> (8 * i)));
+    RegReg(0, false, {0xFF}, 2, RAX);  // call rax
+  }
+  void Ret() { Byte(0xC3); }
+  void CmpPredicate(uint8_t predicate) { Byte(predicate); }
+
+  // --- SSE ---
+  void MovqRX(int r, int xmm) { RegReg(0x66, true, {0x0F, 0x7E}, xmm, r); }
+  void SseRR(uint8_t prefix, uint8_t op, int target, int source) {
+    RegReg(prefix, false, {0x0F, op}, target, source);
+  }
+  void SseRM(uint8_t prefix, uint8_t op, int xmm, int base, int32_t disp) {
+    RegMem(prefix, false, {0x0F, op}, xmm, base, disp);
+  }
+  void MovsdXM(int xmm, int base, int32_t disp) { SseRM(0xF2, MOVSD_LOAD, xmm, base, disp); }
+  void MovsdMX(int base, int32_t disp, int xmm) { SseRM(0xF2, MOVSD_STORE, xmm, base, disp); }
+  void MovsdXIndexed(int xmm, int base, int index) { Indexed(MOVSD_LOAD, xmm, base, index); }
+  void MovsdIndexedX(int base, int index, int xmm) { Indexed(MOVSD_STORE, xmm, base, index); }
+  void MovapdRR(int target, int source) {
+    if (target != source) SseRR(0x66, MOVAPD, target, source);
+  }
+  // The register file's slot `index`, through rbx.
+  void Load(int xmm, int index) { MovsdXM(xmm, RBX, RegisterOffset(index)); }
+  void Store(int index, int xmm) { MovsdMX(RBX, RegisterOffset(index), xmm); }
+
+  // --- Jumps: the position of the displacement, pointed later with Bind ---
+  size_t Jcc(Condition condition) { return Bytes2(0x0F, static_cast<uint8_t>(0x80 | condition)); }
+  size_t Jmp() {
+    Byte(0xE9);
     const size_t at = size_;
     Int32(0);
     return at;
   }
-  // Points the jump whose displacement is at `at` to `target`.
-  void Target(size_t at, size_t target) {
-    if (overflowed_ || at + 4 > SLOT_SIZE) return;
-    const int32_t displacement = static_cast<int32_t>(target) - static_cast<int32_t>(at + 4);
-    for (int i = 0; i < 4; ++i)
-      buffer_[at + static_cast<size_t>(i)] =
-          static_cast<uint8_t>(static_cast<uint32_t>(displacement) >> (8 * i));
+  void Bind(size_t at, size_t target) {
+    if (overflowed_) return;
+    const uint32_t displacement =
+        static_cast<uint32_t>(static_cast<int32_t>(target) - static_cast<int32_t>(at + 4));
+    for (size_t i = 0; i < 4; ++i) buffer_[at + i] = static_cast<uint8_t>(displacement >> (8 * i));
   }
-
-  // movq <general register>, xmm (66 REX.W 0F 7E): 0 is rax, 2 is rdx.
-  void MoveToGeneral(int general, int xmm) {
-    Bytes({0x66, static_cast<uint8_t>(0x48 | ((xmm & 8) ? 4 : 0)), 0x0F, 0x7E,
-           static_cast<uint8_t>(0xC0 | ((xmm & 7) << 3) | general)});
-  }
-
-  void Bytes(std::initializer_list<uint8_t> bytes) {
-    for (uint8_t byte : bytes) Byte(byte);
-  }
-
-  // prefix [REX] 0F opcode, register to register (mod 11).
-  void SseRegister(uint8_t prefix, uint8_t opcode, int target, int source) {
-    Byte(prefix);
-    Rex(target, source);
-    Bytes({0x0F, opcode, static_cast<uint8_t>(0xC0 | ((target & 7) << 3) | (source & 7))});
-  }
-
-  // prefix [REX] 0F opcode, register and [rbx + register file offset].
-  void SseMemory(uint8_t prefix, uint8_t opcode, int xmm, int registerIndex) {
-    Byte(prefix);
-    Rex(xmm, 0);
-    Bytes({0x0F, opcode, static_cast<uint8_t>(0x83 | ((xmm & 7) << 3))});
-    Int32(RegisterOffset(registerIndex));
-  }
-
-  void Load(int xmm, int registerIndex) { SseMemory(0xF2, 0x10, xmm, registerIndex); }
-  void Store(int registerIndex, int xmm) { SseMemory(0xF2, 0x11, xmm, registerIndex); }
-  void Move(int target, int source) {
-    if (target != source) SseRegister(0x66, 0x28, target, source);
-  }
-
-  void Int32(int32_t value) {
-    for (int i = 0; i < 4; ++i) Byte(static_cast<uint8_t>(static_cast<uint32_t>(value) >> (8 * i)));
-  }
-  void Int64(uint64_t value) {
-    for (int i = 0; i < 8; ++i) Byte(static_cast<uint8_t>(value >> (8 * i)));
+  void Align16() {
+    while (size_ % 16 != 0) Byte(0xCC);
   }
 
  private:
-  void Rex(int reg, int rm) {
-    const uint8_t rex = static_cast<uint8_t>(0x40 | ((reg & 8) ? 4 : 0) | ((rm & 8) ? 1 : 0));
-    if (rex != 0x40) Byte(rex);
+  static uint8_t Unsigned(int8_t value) { return static_cast<uint8_t>(value); }
+  size_t Bytes2(uint8_t a, uint8_t b) {
+    Byte(a), Byte(b);
+    const size_t at = size_;
+    Int32(0);
+    return at;
+  }
+  void Short(int r, uint8_t base) {
+    if (r & 8) Byte(0x41);
+    Byte(static_cast<uint8_t>(base + (r & 7)));
+  }
+  void Rex(bool wide, int reg, int index, int base) {
+    const int rex =
+        0x40 | (wide ? 8 : 0) | ((reg & 8) ? 4 : 0) | ((index & 8) ? 2 : 0) | ((base & 8) ? 1 : 0);
+    if (rex != 0x40) Byte(static_cast<uint8_t>(rex));
+  }
+  void Opcode(uint8_t prefix, bool wide, std::initializer_list<uint8_t> opcode, int reg, int index,
+              int base) {
+    if (prefix != 0) Byte(prefix);
+    Rex(wide, reg, index, base);
+    for (uint8_t byte : opcode) Byte(byte);
+  }
+  void RegReg(uint8_t prefix, bool wide, std::initializer_list<uint8_t> opcode, int reg, int rm) {
+    Opcode(prefix, wide, opcode, reg, 0, rm);
+    Byte(static_cast<uint8_t>(0xC0 | ((reg & 7) << 3) | (rm & 7)));
+  }
+  void RegMem(uint8_t prefix, bool wide, std::initializer_list<uint8_t> opcode, int reg, int base,
+              int32_t disp) {
+    Opcode(prefix, wide, opcode, reg, 0, base);
+    Byte(static_cast<uint8_t>(0x80 | ((reg & 7) << 3) | (base & 7)));
+    if ((base & 7) == RSP) Byte(0x24);  // rsp and r12 as a base need the SIB byte
+    Int32(static_cast<uint32_t>(disp));
+  }
+  // F2 0F op with [base + index * 8]; base must not be rbp or r13 (they mean disp32 there).
+  void Indexed(uint8_t op, int xmm, int base, int index) {
+    Opcode(0xF2, false, {0x0F, op}, xmm, index, base);
+    Byte(static_cast<uint8_t>(0x04 | ((xmm & 7) << 3)));
+    Byte(static_cast<uint8_t>(0xC0 | ((index & 7) << 3) | (base & 7)));
+  }
+  void Int32(uint32_t value) {
+    for (int i = 0; i < 4; ++i) Byte(static_cast<uint8_t>(value >> (8 * i)));
   }
   void Byte(uint8_t byte) {
-    if (size_ == SLOT_SIZE) {
+    if (size_ == capacity_) {
       overflowed_ = true;
       return;
     }
@@ -174,33 +247,28 @@ class Emitter {
   }
 
   uint8_t* buffer_;
+  size_t capacity_;
   size_t size_ = 0;
   bool overflowed_ = false;
 };
 
-// Scalar double opcodes (prefix F2) and packed logic (prefix 66).
-constexpr uint8_t SQRTSD = 0x51, ADDSD = 0x58, MULSD = 0x59, SUBSD = 0x5C, MINSD = 0x5D,
-                  DIVSD = 0x5E, MAXSD = 0x5F, CMPSD = 0xC2, ANDPD = 0x54, ANDNPD = 0x55,
-                  ORPD = 0x56, XORPD = 0x57;
-constexpr uint8_t CMP_LT = 1, CMP_LE = 2, CMP_NEQ = 4;
-
 void Compare(Emitter& e, int target, int source, uint8_t predicate) {
-  e.SseRegister(0xF2, CMPSD, target, source);
-  e.Bytes({predicate});
+  e.SseRR(0xF2, CMPSD, target, source);
+  e.CmpPredicate(predicate);
 }
 
 // Turns an all-ones or all-zeros mask in `target` into -1.0 or 0.0.
 void MaskToTruth(Emitter& e, int target) {
   e.Load(SCRATCH, MINUS_ONE_REGISTER);
-  e.SseRegister(0x66, ANDPD, target, SCRATCH);
+  e.SseRR(0x66, ANDPD, target, SCRATCH);
 }
 
 // x < y with the operands as written; the comparison only has "less", so ">" swaps them.
 void OrderComparison(Emitter& e, int x, int y, uint8_t predicate, bool swapped) {
   if (swapped) {
-    e.Move(SCRATCH, y);
+    e.MovapdRR(SCRATCH, y);
     Compare(e, SCRATCH, x, predicate);
-    e.Move(x, SCRATCH);
+    e.MovapdRR(x, SCRATCH);
   } else {
     Compare(e, x, y, predicate);
   }
@@ -213,39 +281,67 @@ bool EmitInline(Emitter& e, CodeWord operation, int x) {
   switch (operation) {
     case OP_NEG:
       e.Load(SCRATCH, SIGN_MASK_REGISTER);
-      e.SseRegister(0x66, XORPD, x, SCRATCH);
+      e.SseRR(0x66, XORPD, x, SCRATCH);
       return true;
-    case OP_ADD: e.SseRegister(0xF2, ADDSD, x, y); return true;
-    case OP_SUB: e.SseRegister(0xF2, SUBSD, x, y); return true;
-    case OP_MUL: e.SseRegister(0xF2, MULSD, x, y); return true;
+    case OP_ADD: e.SseRR(0xF2, ADDSD, x, y); return true;
+    case OP_SUB: e.SseRR(0xF2, SUBSD, x, y); return true;
+    case OP_MUL: e.SseRR(0xF2, MULSD, x, y); return true;
     // 0 / 0 raises the invalid flag here instead of dividing 1 by zero; the interpreter then
     // reproduces the division by zero.
-    case OP_DIV: e.SseRegister(0xF2, DIVSD, x, y); return true;
+    case OP_DIV: e.SseRR(0xF2, DIVSD, x, y); return true;
     case OP_LT: OrderComparison(e, x, y, CMP_LT, false); return true;
     case OP_LE: OrderComparison(e, x, y, CMP_LE, false); return true;
     case OP_GT: OrderComparison(e, x, y, CMP_LT, true); return true;
     case OP_GE: OrderComparison(e, x, y, CMP_LE, true); return true;
     case OP_FABS:
       e.Load(SCRATCH, MAGNITUDE_MASK_REGISTER);
-      e.SseRegister(0x66, ANDPD, x, SCRATCH);
+      e.SseRR(0x66, ANDPD, x, SCRATCH);
       return true;
     // The instruction the maths library uses itself: a negative operand raises the invalid
     // flag, a denormal one the denormal flag, and the interpreter then reports the fault.
-    case OP_SQRT: e.SseRegister(0xF2, SQRTSD, x, x); return true;
-    case OP_D2R: e.SseMemory(0xF2, MULSD, x, DEGREES_TO_RADIANS_REGISTER); return true;
-    case OP_R2D: e.SseMemory(0xF2, MULSD, x, RADIANS_TO_DEGREES_REGISTER); return true;
+    case OP_SQRT: e.SseRR(0xF2, SQRTSD, x, x); return true;
+    case OP_D2R:
+      e.SseRM(0xF2, MULSD, x, RBX, RegisterOffset(DEGREES_TO_RADIANS_REGISTER));
+      return true;
+    case OP_R2D:
+      e.SseRM(0xF2, MULSD, x, RBX, RegisterOffset(RADIANS_TO_DEGREES_REGISTER));
+      return true;
     // maxsd keeps its first operand only when it is the greater, as max(X, Y) does; so for min.
-    case OP_MAX: e.SseRegister(0xF2, MAXSD, x, y); return true;
-    case OP_MIN: e.SseRegister(0xF2, MINSD, x, y); return true;
+    case OP_MAX: e.SseRR(0xF2, MAXSD, x, y); return true;
+    case OP_MIN: e.SseRR(0xF2, MINSD, x, y); return true;
     case OP_IF:
-      e.SseRegister(0x66, XORPD, SCRATCH, SCRATCH);
+      e.SseRR(0x66, XORPD, SCRATCH, SCRATCH);
       Compare(e, x, SCRATCH, CMP_NEQ);  // all ones when X is not zero, NaN included
-      e.SseRegister(0x66, ANDPD, y, x);
-      e.SseRegister(0x66, ANDNPD, x, z);
-      e.SseRegister(0x66, ORPD, x, y);
+      e.SseRR(0x66, ANDPD, y, x);
+      e.SseRR(0x66, ANDNPD, x, z);
+      e.SseRR(0x66, ORPD, x, y);
       return true;
     default: return false;
   }
+}
+
+// xmm<x> to the n-th power by the multiplications of math::MultiplyPower, in its order.
+void EmitPower(Emitter& e, int x, int n) {
+  const int base = INPUT, product = SCRATCH;
+  e.MovapdRR(base, x);
+  bool started = false;
+  for (int m = n < 0 ? -n : n; m != 0;) {
+    if (m & 1) {
+      if (started)
+        e.SseRR(0xF2, MULSD, product, base);
+      else
+        e.MovapdRR(product, base);
+      started = true;
+    }
+    m >>= 1;
+    if (m != 0) e.SseRR(0xF2, MULSD, base, base);
+  }
+  if (n > 0) {
+    e.MovapdRR(x, product);
+    return;
+  }
+  e.Load(x, ONE_REGISTER);
+  e.SseRR(0xF2, DIVSD, x, product);
 }
 
 // Operations whose result may leave the normal range although their operands are in it.
@@ -259,69 +355,164 @@ bool MayLeaveTheNormalRange(CodeWord operation) {
 // exact, and so is a square root.
 bool MayUnderflowToZero(CodeWord operation) { return operation == OP_MUL || operation == OP_DIV; }
 
-// Literals too must be normal or zero for the value tests: a long mantissa can write a denormal
-// or an infinity.
-bool LiteralsArePlain(const Program& program) {
-  for (int slot = program.variableCount; slot < program.poolCount; ++slot)
-    if (!math::IsNormalOrZeroBits(program.pool[slot])) return false;
-  return true;
-}
 // A result that failed the quick range test: xmm<x> holds it, xmm<x + 1> the second operand and
 // rdx the first one for the operations that may underflow to zero.
 struct ValueCheck {
-  CodeWord operation;
+  bool zeroNeedsZeroOperand;  // a zero result is an underflow unless an operand is zero
   int x;
   size_t jump;  // displacement of the jump to the check's continuation below the code
   size_t back;  // where the run goes on
 };
 
-// rax = (bits of xmm<x>, sign dropped) - NORMAL_BASE; above NORMAL_WIDTH when not normal.
+// The checks of one body, in a fixed array: at most one per operation.
+struct ValueChecks {
+  ValueCheck items[MAX_CODE_WORDS];
+  int count = 0;
+};
+
+// rax = (bits of xmm<x>, sign dropped) - PLAIN_BASE; not below PLAIN_WIDTH when not plain.
 void EmitRangeTest(Emitter& e, int x) {
-  e.MoveToGeneral(0, x);
-  e.Bytes({0x48, 0x01, 0xC0});  // add rax, rax
-  e.Bytes({0x48, 0x2B, 0x83});  // sub rax, [rbx + base]
-  e.Int32(RegisterOffset(NORMAL_BASE_REGISTER));
-  e.Bytes({0x48, 0x3B, 0x83});  // cmp rax, [rbx + width]
-  e.Int32(RegisterOffset(NORMAL_WIDTH_REGISTER));
+  e.MovqRX(RAX, x);
+  e.AddRR(RAX, RAX);
+  e.SubRM(RAX, RBX, RegisterOffset(NORMAL_BASE_REGISTER));
+  e.CmpRM(RAX, RBX, RegisterOffset(NORMAL_WIDTH_REGISTER));
 }
 
 // Out of the straight path: a zero result is fine unless a product or quotient of nonzero
-// operands underflowed to it; anything else marks the run suspect.
-void EmitValueCheckTail(Emitter& e, const ValueCheck& check, int32_t suspectOffset) {
-  e.Target(check.jump, e.position());
-  e.MoveToGeneral(0, check.x);
-  e.Bytes({0x48, 0x01, 0xC0});                  // add rax, rax
-  const size_t notZero = e.Jump({0x0F, 0x85});  // jnz mark
-  std::vector<size_t> fine;
-  if (MayUnderflowToZero(check.operation)) {
-    e.Bytes({0x48, 0x01, 0xD2});           // add rdx, rdx: the first operand, sign dropped
-    fine.push_back(e.Jump({0x0F, 0x84}));  // jz back
-    e.MoveToGeneral(0, check.x + 1);
-    e.Bytes({0x48, 0x01, 0xC0});           // add rax, rax
-    fine.push_back(e.Jump({0x0F, 0x84}));  // jz back
+// operands underflowed to it; anything else fails the run's value test.
+void EmitValueCheckTail(Emitter& e, const ValueCheck& check) {
+  e.Bind(check.jump, e.position());
+  e.MovqRX(RAX, check.x);
+  e.AddRR(RAX, RAX);
+  const size_t notZero = e.Jcc(NOT_EQUAL);
+  size_t fine[3];
+  int fineCount = 0;
+  if (check.zeroNeedsZeroOperand) {
+    e.AddRR(RDX, RDX);  // the first operand, sign dropped
+    fine[fineCount++] = e.Jcc(EQUAL);
+    e.MovqRX(RAX, check.x + 1);
+    e.AddRR(RAX, RAX);
+    fine[fineCount++] = e.Jcc(EQUAL);
   } else {
-    fine.push_back(e.Jump({0xE9}));  // jmp back
+    fine[fineCount++] = e.Jmp();
   }
-  e.Target(notZero, e.position());
-  e.Bytes({0x41, 0xC6, 0x84, 0x24});  // mov byte [r12 + suspect], 1
-  e.Int32(suspectOffset);
-  e.Bytes({0x01});
-  fine.push_back(e.Jump({0xE9}));
-  for (size_t jump : fine) e.Target(jump, check.back);
+  e.Bind(notZero, e.position());
+  e.MovByteMI(R12, FAILED_OFFSET, 1);
+  fine[fineCount++] = e.Jmp();
+  for (int i = 0; i < fineCount; ++i) e.Bind(fine[i], check.back);
 }
 
 // A call of CallApply: positions below the operands are saved, the operands moved to xmm0..2.
 void EmitCall(Emitter& e, CodeWord operation, int x, int count) {
   for (int p = 0; p < x; ++p) e.Store(SPILL_REGISTERS + p, p);
-  for (int i = 0; i < count; ++i) e.Move(i, x + i);
-  e.Bytes({0xBF});  // mov edi, operation
-  e.Int32(static_cast<int32_t>(operation));
-  e.Bytes({0x4C, 0x89, 0xE6});  // mov rsi, r12
-  e.Bytes({0x48, 0xB8});        // mov rax, CallApply
-  e.Int64(reinterpret_cast<uint64_t>(&CallApply));
-  e.Bytes({0xFF, 0xD0});  // call rax
-  e.Move(x, 0);
+  for (int i = 0; i < count; ++i) e.MovapdRR(i, x + i);
+  e.MovRI32(RDI, operation);
+  e.MovRR(RSI, R12);
+  e.CallAbs(reinterpret_cast<const void*>(&CallApply));
+  e.MovapdRR(x, 0);
   for (int p = 0; p < x; ++p) e.Load(p, SPILL_REGISTERS + p);
+}
+
+bool IsTemporary(int index) { return index >= POOL_REGISTERS && index < ZERO_REGISTER; }
+
+// The register form's operations, the value in xmm0; false when a position has no register.
+bool EmitBody(Emitter& e, const RegisterForm& fast, ValueChecks* checks) {
+  if (fast.count == 0) {
+    e.Load(0, fast.result);
+    return true;
+  }
+  for (int i = 0; i < fast.count; ++i) {
+    const RegisterOperation& op = fast.operations[i];
+    const CodeWord word = op.operation;
+    const int count = OperandCount(word);
+    const bool last = i == fast.count - 1;  // it alone writes the result register, position 0
+    const int x = last ? 0 : op.target - POOL_REGISTERS;
+    if (x < 0 || x + count > MAX_NATIVE_DEPTH) return false;
+    const uint16_t operands[3] = {op.x, op.y, op.z};
+    for (int k = 0; k < count; ++k) {
+      if (!IsTemporary(operands[k]))
+        e.Load(x + k, operands[k]);
+      else if (operands[k] != POOL_REGISTERS + x + k)
+        return false;
+    }
+    if (last) {
+      // The last operation's operands are what an error text would show.
+      e.Store(RECORD_TOP_REGISTER, count - 1);
+      if (count < 2) e.Load(SCRATCH, ZERO_REGISTER);
+      e.Store(RECORD_NEXT_REGISTER, count >= 2 ? count - 2 : SCRATCH);
+    }
+    if (ComputationOf(word) != BY_INSTRUCTIONS && op.power == 0) {
+      EmitCall(e, word, x, count);
+      continue;
+    }
+    // A product, quotient or power is zero only by an underflow, or from a zero first operand
+    // (the second of a power, its exponent, is never zero).
+    const bool zeroNeedsZeroOperand = MayUnderflowToZero(word) || op.power != 0;
+    if (zeroNeedsZeroOperand) e.MovqRX(RDX, x);
+    if (op.power != 0)
+      EmitPower(e, x, op.power);
+    else if (!EmitInline(e, word, x))
+      return false;  // the table promises what EmitInline lacks
+    if (MayLeaveTheNormalRange(word) || op.power != 0) {
+      EmitRangeTest(e, x);
+      const size_t jump = e.Jcc(NOT_BELOW);
+      checks->items[checks->count++] = {zeroNeedsZeroOperand, x, jump, e.position()};
+    }
+  }
+  return true;
+}
+
+// double entry(double* registers, NativeFrame* frame): one row, from the register file.
+bool EmitRowEntry(Emitter& e, const RegisterForm& fast) {
+  ValueChecks checks;
+  e.Push(RBX), e.Push(R12), e.SubRI8(RSP, 8);
+  e.MovRR(RBX, RDI), e.MovRR(R12, RSI);
+  if (!EmitBody(e, fast, &checks)) return false;
+  e.AddRI8(RSP, 8), e.Pop(R12), e.Pop(RBX), e.Ret();
+  for (int i = 0; i < checks.count; ++i) EmitValueCheckTail(e, checks.items[i]);
+  return !e.overflowed();
+}
+
+// long entry(double* registers, NativeFrame* frame, double* const* columns, long row, long end):
+// rows from `row` on, each read from the columns and its result written back, until `end` or
+// the first row with an input that is not normal or zero or a result that fails its test,
+// whose index comes back. rbx registers, r12 frame, r13 columns, r14 row, r15 end.
+bool EmitColumnsEntry(Emitter& e, const RegisterForm& fast) {
+  ValueChecks checks;
+  e.Push(RBX), e.Push(R12), e.Push(R13), e.Push(R14), e.Push(R15);
+  e.MovRR(RBX, RDI), e.MovRR(R12, RSI), e.MovRR(R13, RDX), e.MovRR(R14, RCX), e.MovRR(R15, R8);
+  const size_t loop = e.position();
+  e.CmpRR(R14, R15);
+  size_t exits[MAX_VARIABLES + 2];
+  int exitCount = 0;
+  exits[exitCount++] = e.Jcc(NOT_LESS);
+  for (int i = 0; i < fast.readCount; ++i) {
+    const int variable = fast.readVariables[i];
+    e.MovRM(RAX, R13, static_cast<int32_t>(variable * sizeof(double*)));
+    e.MovsdXIndexed(INPUT, RAX, R14);
+    e.Store(variable, INPUT);
+    // Zero passes; otherwise the same range as a result's (the smallest normal goes the slow way).
+    e.MovqRX(RAX, INPUT);
+    e.AddRR(RAX, RAX);
+    const size_t zero = e.Jcc(EQUAL);
+    e.SubRM(RAX, RBX, RegisterOffset(NORMAL_BASE_REGISTER));
+    e.CmpRM(RAX, RBX, RegisterOffset(NORMAL_WIDTH_REGISTER));
+    exits[exitCount++] = e.Jcc(NOT_BELOW);
+    e.Bind(zero, e.position());
+  }
+  e.MovByteMI(R12, FAILED_OFFSET, 0);
+  if (!EmitBody(e, fast, &checks)) return false;
+  e.CmpByteMI(R12, FAILED_OFFSET, 0);
+  exits[exitCount++] = e.Jcc(NOT_EQUAL);
+  e.MovRM(RAX, R13, static_cast<int32_t>(fast.assigned * sizeof(double*)));
+  e.MovsdIndexedX(RAX, R14, 0);
+  e.IncR(R14);
+  e.Bind(e.Jmp(), loop);
+  for (int i = 0; i < exitCount; ++i) e.Bind(exits[i], e.position());
+  e.MovRR(RAX, R14);
+  e.Pop(R15), e.Pop(R14), e.Pop(R13), e.Pop(R12), e.Pop(RBX), e.Ret();
+  for (int i = 0; i < checks.count; ++i) EmitValueCheckTail(e, checks.items[i]);
+  return !e.overflowed();
 }
 
 }  // namespace
@@ -336,68 +527,25 @@ void ReleaseNativeCode(NativeCode* code) {
 }
 
 namespace {
-
-// Writes the program into the slot; false when it does not fit, or when `testValues` is asked
-// for and an operation is not written inline (a call leaves only the flags to tell).
-bool EmitProgram(const Program& program, const Evaluator& evaluator, uint8_t* slot,
-                 bool testValues) {
-  const int32_t suspectOffset =
-      static_cast<int32_t>(reinterpret_cast<const uint8_t*>(&evaluator.fast.suspect) -
-                           reinterpret_cast<const uint8_t*>(&evaluator));
-  std::vector<ValueCheck> checks;
-  Emitter e(slot);
-  e.Bytes({0x53, 0x41, 0x54, 0x48, 0x83, 0xEC, 0x08});  // push rbx; push r12; sub rsp, 8
-  e.Bytes({0x48, 0x89, 0xFB, 0x49, 0x89, 0xF4});        // mov rbx, rdi; mov r12, rsi
-  int depth = 0;
-  int operation = 0;
-  for (int i = 0; i < program.codeCount; ++i) {
-    const CodeWord word = program.code[i];
-    if (IsOperand(word)) {
-      if (depth == MAX_NATIVE_DEPTH) return false;
-      e.Load(depth++, OperandSlot(word));
-      continue;
-    }
-    const int count = OperandCount(word);
-    const int x = depth - count;
-    if (++operation == evaluator.fast.count) {
-      // The last operation's operands are what an error text would show.
-      e.Store(RECORD_TOP_REGISTER, depth - 1);
-      if (depth < 2) e.Load(SCRATCH, ZERO_REGISTER);
-      e.Store(RECORD_NEXT_REGISTER, depth >= 2 ? depth - 2 : SCRATCH);
-    }
-    if (testValues && MayUnderflowToZero(word)) e.MoveToGeneral(2, x);  // rdx: first operand
-    if (ComputationOf(word) != BY_INSTRUCTIONS) {
-      if (testValues) return false;
-      EmitCall(e, word, x, count);
-    } else if (!EmitInline(e, word, x)) {
-      return false;  // the operation table promises instructions that EmitInline lacks
-    }
-    if (!testValues) {
-      e.Move(CHECK, x);
-      e.SseRegister(0xF2, SUBSD, CHECK, x);
-    } else if (MayLeaveTheNormalRange(word)) {
-      EmitRangeTest(e, x);
-      const size_t jump = e.Jump({0x0F, 0x83});  // jae: not normal, or zero
-      checks.push_back({word, x, jump, e.position()});
-    }
-    depth = x + 1;
-  }
-  e.Bytes({0x48, 0x83, 0xC4, 0x08, 0x41, 0x5C, 0x5B, 0xC3});  // add rsp, 8; pop r12; pop rbx; ret
-  for (const ValueCheck& check : checks) EmitValueCheckTail(e, check, suspectOffset);
-  return !e.overflowed() && depth == 1;
+template <typename Entry>
+Entry EntryAt(const uint8_t* code) {
+  return reinterpret_cast<Entry>(const_cast<uint8_t*>(code));
 }
-
 }  // namespace
 
-void CompileNativeCode(const Program& program, Evaluator& evaluator) {
-  NativeCode& native = evaluator.fast.native;
-  native.entry = nullptr;
-  native.checksValues = false;
-  if (native.writable == nullptr) return;
-  native.checksValues =
-      LiteralsArePlain(program) && EmitProgram(program, evaluator, native.writable, true);
-  if (native.checksValues || EmitProgram(program, evaluator, native.writable, false))
-    native.entry = native.executable;
+void CompileNativeCode(const RegisterForm& fast, NativeCode* code) {
+  code->entry = nullptr;
+  code->columnsEntry = nullptr;
+  if (code->writable == nullptr || !fast.usable || !fast.literalsNormalOrZero) return;
+  Emitter row(code->writable, SLOT_SIZE);
+  if (!EmitRowEntry(row, fast)) return;
+  code->entry = EntryAt<NativeEntry>(code->executable);
+  row.Align16();
+  const size_t start = row.position();
+  if (row.overflowed()) return;
+  Emitter columns(code->writable + start, SLOT_SIZE - start);
+  if (EmitColumnsEntry(columns, fast))
+    code->columnsEntry = EntryAt<NativeColumnsEntry>(code->executable + start);
 }
 
 }  // namespace kalo

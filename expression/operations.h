@@ -100,11 +100,26 @@ enum Computation : uint8_t {
   BY_RANDOM_DRAWS,  // two runs differ, so only the interpreter runs it
 };
 
+// Where a C library routine's infinite or zero result is exact (a pole, an exact zero) rather
+// than an overflow or an underflow (evaluator/math.h LibraryFault).
+enum ExactRule : uint16_t {
+  ZERO_ANYWHERE = 1 << 0,  // exact routines: fmod, floor, ceil
+  ZERO_AT_X_ZERO = 1 << 1,
+  ZERO_AT_X_ONE = 1 << 2,
+  ZERO_AT_X_INFINITE = 1 << 3,
+  ZERO_AT_Y_ZERO = 1 << 4,
+  ZERO_AT_Y_INFINITE = 1 << 5,
+  POLE_AT_X_ZERO = 1 << 6,
+  POLE_AT_Y_ZERO = 1 << 7,
+  POLE_AT_X_ZERO_Y_NEGATIVE = 1 << 8,
+};
+
 // Everything the library knows of an operation besides what it computes.
 struct OperationInfo {
   Operation code;
   int operandCount;  // values it takes from the stack
   Computation computation;
+  unsigned exact;           // ExactRule bits of a BY_LIBRARY routine
   const char* name;         // in error texts; an equation calls a built-in function by it
   const char* symbol;       // an operator as equations write it, for listings; null for functions
   const char* description;  // a built-in function's, for KaloEnumFunctions; null for operators
@@ -113,64 +128,88 @@ struct OperationInfo {
 // One row per operation, in code order.
 // clang-format off
 inline constexpr OperationInfo OPERATIONS[] = {
-    {OP_NEG,   1, BY_INSTRUCTIONS, "Negation", "NEG", nullptr},
-    {OP_ADD,   2, BY_INSTRUCTIONS, "Add",      "+", nullptr},
-    {OP_SUB,   2, BY_INSTRUCTIONS, "Subtract", "-", nullptr},
-    {OP_MUL,   2, BY_INSTRUCTIONS, "Multiply", "*", nullptr},
-    {OP_DIV,   2, BY_INSTRUCTIONS, "Divide",   "/", nullptr},
-    {OP_AND,   2, BY_APPLY,        "and",      "and", nullptr},
-    {OP_OR,    2, BY_APPLY,        "or",       "or", nullptr},
-    {OP_NOT,   1, BY_APPLY,        "not",      "not", nullptr},
-    {OP_XOR,   2, BY_APPLY,        "xor",      "xor", nullptr},
-    {OP_EQ,    2, BY_APPLY,        "=",        "=", nullptr},
-    {OP_NE,    2, BY_APPLY,        "<>",       "<>", nullptr},
-    {OP_LT,    2, BY_INSTRUCTIONS, "<",        "<", nullptr},
-    {OP_LE,    2, BY_INSTRUCTIONS, "<=",       "<=", nullptr},
-    {OP_GT,    2, BY_INSTRUCTIONS, ">",        ">", nullptr},
-    {OP_GE,    2, BY_INSTRUCTIONS, ">=",       ">=", nullptr},
-    {OP_ACOS,  1, BY_LIBRARY,      "acos",     nullptr, "Angle (in radians) whose cosine is X"},
-    {OP_ASIN,  1, BY_LIBRARY,      "asin",     nullptr, "Angle (in radians) whose sine is X"},
-    {OP_ATAN,  1, BY_LIBRARY,      "atan",     nullptr, "Angle (in radians) whose tangent is X"},
-    {OP_CEIL,  1, BY_LIBRARY,      "ceil",     nullptr, "Next integer greater than or equal to X"},
-    {OP_COS,   1, BY_LIBRARY,      "cos",      nullptr, "Cosine of angle X (in radians)"},
-    {OP_COSH,  1, BY_LIBRARY,      "cosh",     nullptr,
+    {OP_NEG,   1, BY_INSTRUCTIONS, 0, "Negation", "NEG", nullptr},
+    {OP_ADD,   2, BY_INSTRUCTIONS, 0, "Add",      "+", nullptr},
+    {OP_SUB,   2, BY_INSTRUCTIONS, 0, "Subtract", "-", nullptr},
+    {OP_MUL,   2, BY_INSTRUCTIONS, 0, "Multiply", "*", nullptr},
+    {OP_DIV,   2, BY_INSTRUCTIONS, 0, "Divide",   "/", nullptr},
+    {OP_AND,   2, BY_APPLY, 0, "and",      "and", nullptr},
+    {OP_OR,    2, BY_APPLY, 0, "or",       "or", nullptr},
+    {OP_NOT,   1, BY_APPLY, 0, "not",      "not", nullptr},
+    {OP_XOR,   2, BY_APPLY, 0, "xor",      "xor", nullptr},
+    {OP_EQ,    2, BY_APPLY, 0, "=",        "=", nullptr},
+    {OP_NE,    2, BY_APPLY, 0, "<>",       "<>", nullptr},
+    {OP_LT,    2, BY_INSTRUCTIONS, 0, "<",        "<", nullptr},
+    {OP_LE,    2, BY_INSTRUCTIONS, 0, "<=",       "<=", nullptr},
+    {OP_GT,    2, BY_INSTRUCTIONS, 0, ">",        ">", nullptr},
+    {OP_GE,    2, BY_INSTRUCTIONS, 0, ">=",       ">=", nullptr},
+    {OP_ACOS,  1, BY_LIBRARY, ZERO_AT_X_ONE,
+     "acos",     nullptr, "Angle (in radians) whose cosine is X"},
+    {OP_ASIN,  1, BY_LIBRARY, ZERO_AT_X_ZERO,
+     "asin",     nullptr, "Angle (in radians) whose sine is X"},
+    {OP_ATAN,  1, BY_LIBRARY, ZERO_AT_X_ZERO,
+     "atan",     nullptr, "Angle (in radians) whose tangent is X"},
+    {OP_CEIL,  1, BY_LIBRARY, ZERO_ANYWHERE,
+     "ceil",     nullptr, "Next integer greater than or equal to X"},
+    {OP_COS,   1, BY_LIBRARY, 0,
+     "cos",      nullptr, "Cosine of angle X (in radians)"},
+    {OP_COSH,  1, BY_LIBRARY, 0,
+     "cosh",     nullptr,
      "Hyperbolic cosine of angle X (in radians)"},
-    {OP_EXP,   1, BY_LIBRARY,      "exp",      nullptr, "Exponential of X (e to the X)"},
-    {OP_FABS,  1, BY_INSTRUCTIONS, "fabs",     nullptr, "Absolute value of X"},
-    {OP_FLOOR, 1, BY_LIBRARY,      "floor",    nullptr, "Next integer less than or equal to X"},
-    {OP_LN,    1, BY_LIBRARY,      "ln",       nullptr, "Natural (base e) logarithm of X"},
-    {OP_LOG10, 1, BY_LIBRARY,      "log10",    nullptr, "Common (base 10) logarithm of X"},
-    {OP_SIN,   1, BY_LIBRARY,      "sin",      nullptr, "Sine of angle X (in radians)"},
-    {OP_SINH,  1, BY_LIBRARY,      "sinh",     nullptr, "Hyperbolic sine of angle X (in radians)"},
-    {OP_SQRT,  1, BY_INSTRUCTIONS, "sqrt",     nullptr, "Square root of X"},
-    {OP_TAN,   1, BY_LIBRARY,      "tan",      nullptr, "Tangent of angle X (in radians)"},
-    {OP_TANH,  1, BY_LIBRARY,      "tanh",     nullptr,
+    {OP_EXP,   1, BY_LIBRARY, ZERO_AT_X_INFINITE,
+     "exp",      nullptr, "Exponential of X (e to the X)"},
+    {OP_FABS,  1, BY_INSTRUCTIONS, 0, "fabs",     nullptr, "Absolute value of X"},
+    {OP_FLOOR, 1, BY_LIBRARY, ZERO_ANYWHERE,
+     "floor",    nullptr, "Next integer less than or equal to X"},
+    {OP_LN,    1, BY_LIBRARY, ZERO_AT_X_ONE | POLE_AT_X_ZERO,
+     "ln",       nullptr, "Natural (base e) logarithm of X"},
+    {OP_LOG10, 1, BY_LIBRARY, ZERO_AT_X_ONE | POLE_AT_X_ZERO,
+     "log10",    nullptr, "Common (base 10) logarithm of X"},
+    {OP_SIN,   1, BY_LIBRARY, ZERO_AT_X_ZERO,
+     "sin",      nullptr, "Sine of angle X (in radians)"},
+    {OP_SINH,  1, BY_LIBRARY, ZERO_AT_X_ZERO,
+     "sinh",     nullptr, "Hyperbolic sine of angle X (in radians)"},
+    {OP_SQRT,  1, BY_INSTRUCTIONS, 0, "sqrt",     nullptr, "Square root of X"},
+    {OP_TAN,   1, BY_LIBRARY, ZERO_AT_X_ZERO,
+     "tan",      nullptr, "Tangent of angle X (in radians)"},
+    {OP_TANH,  1, BY_LIBRARY, ZERO_AT_X_ZERO,
+     "tanh",     nullptr,
      "Hyperbolic tangent of angle X (in radians)"},
-    {OP_J0,    1, BY_LIBRARY,      "j0",       nullptr,
+    {OP_J0,    1, BY_LIBRARY, ZERO_AT_X_INFINITE,
+     "j0",       nullptr,
      "Bessel function of first kind (order 0) at X"},
-    {OP_J1,    1, BY_LIBRARY,      "j1",       nullptr,
+    {OP_J1,    1, BY_LIBRARY, ZERO_AT_X_ZERO | ZERO_AT_X_INFINITE,
+     "j1",       nullptr,
      "Bessel function of first kind (order 1) at X"},
-    {OP_Y0,    1, BY_LIBRARY,      "y0",       nullptr,
+    {OP_Y0,    1, BY_LIBRARY, ZERO_AT_X_INFINITE | POLE_AT_X_ZERO,
+     "y0",       nullptr,
      "Bessel function of second kind (order 0) at X"},
-    {OP_Y1,    1, BY_LIBRARY,      "y1",       nullptr,
+    {OP_Y1,    1, BY_LIBRARY, ZERO_AT_X_INFINITE | POLE_AT_X_ZERO,
+     "y1",       nullptr,
      "Bessel function of second kind (order 1) at X"},
-    {OP_RANDU, 1, BY_RANDOM_DRAWS, "randu",    nullptr,
+    {OP_RANDU, 1, BY_RANDOM_DRAWS, 0, "randu",    nullptr,
      "Uniformly distributed random number in the range [0,X)"},
-    {OP_D2R,   1, BY_INSTRUCTIONS, "d2r",      nullptr, "Convert X degrees to radians"},
-    {OP_R2D,   1, BY_INSTRUCTIONS, "r2d",      nullptr, "Convert X radians to degrees"},
-    {OP_ATAN2, 2, BY_LIBRARY,      "atan2",    nullptr,
+    {OP_D2R,   1, BY_INSTRUCTIONS, 0, "d2r",      nullptr, "Convert X degrees to radians"},
+    {OP_R2D,   1, BY_INSTRUCTIONS, 0, "r2d",      nullptr, "Convert X radians to degrees"},
+    {OP_ATAN2, 2, BY_LIBRARY, ZERO_AT_X_ZERO | ZERO_AT_Y_INFINITE,
+     "atan2",    nullptr,
      "Angle (in radians) whose tangent is X divided by Y"},
-    {OP_FMOD,  2, BY_LIBRARY,      "fmod",     nullptr, "Remainder of X divided by Y"},
-    {OP_POW,   2, BY_LIBRARY,      "pow",      nullptr, "X raised to the Y-th power"},
-    {OP_MAX,   2, BY_INSTRUCTIONS, "max",      nullptr, "Larger of X and Y"},
-    {OP_MIN,   2, BY_INSTRUCTIONS, "min",      nullptr, "Smaller of X and Y"},
-    {OP_JN,    2, BY_LIBRARY,      "jn",       nullptr,
+    {OP_FMOD,  2, BY_LIBRARY, ZERO_ANYWHERE,
+     "fmod",     nullptr, "Remainder of X divided by Y"},
+    {OP_POW,   2, BY_LIBRARY,
+     ZERO_AT_X_ZERO | ZERO_AT_X_INFINITE | ZERO_AT_Y_INFINITE | POLE_AT_X_ZERO_Y_NEGATIVE,
+     "pow",      nullptr, "X raised to the Y-th power"},
+    {OP_MAX,   2, BY_INSTRUCTIONS, 0, "max",      nullptr, "Larger of X and Y"},
+    {OP_MIN,   2, BY_INSTRUCTIONS, 0, "min",      nullptr, "Smaller of X and Y"},
+    {OP_JN,    2, BY_LIBRARY, ZERO_AT_Y_ZERO | ZERO_AT_Y_INFINITE,
+     "jn",       nullptr,
      "Bessel function of first kind (order X) at Y"},
-    {OP_YN,    2, BY_LIBRARY,      "yn",       nullptr,
+    {OP_YN,    2, BY_LIBRARY, ZERO_AT_Y_INFINITE | POLE_AT_Y_ZERO,
+     "yn",       nullptr,
      "Bessel function of second kind (order X) at Y"},
-    {OP_RANDN, 2, BY_RANDOM_DRAWS, "randn",    nullptr,
+    {OP_RANDN, 2, BY_RANDOM_DRAWS, 0, "randn",    nullptr,
      "Normally distributed random number with mean X and standard deviation Y"},
-    {OP_IF,    3, BY_INSTRUCTIONS, "if",       nullptr,
+    {OP_IF,    3, BY_INSTRUCTIONS, 0, "if",       nullptr,
      "If X is non-zero, returns Y.  If X is zero, returns Z"},
 };
 // clang-format on
@@ -179,6 +218,7 @@ inline constexpr OperationInfo OPERATIONS[] = {
 constexpr const OperationInfo& InfoOf(CodeWord op) { return OPERATIONS[op - OP_FIRST]; }
 constexpr int OperandCount(CodeWord op) { return InfoOf(op).operandCount; }
 constexpr Computation ComputationOf(CodeWord op) { return InfoOf(op).computation; }
+constexpr unsigned ExactRuleOf(CodeWord op) { return InfoOf(op).exact; }
 
 constexpr bool RowsAreConsistent() {
   for (int i = 0; i < OPERATION_COUNT; ++i) {
@@ -190,6 +230,7 @@ constexpr bool RowsAreConsistent() {
     if ((row.symbol == nullptr) != function || (row.description == nullptr) == function)
       return false;
     if (!function && (row.operandCount == 3 || row.computation == BY_LIBRARY)) return false;
+    if (row.exact != 0 && row.computation != BY_LIBRARY) return false;
   }
   return true;
 }

@@ -101,7 +101,7 @@ KALO_API KAL_ANGULAR_UNITS KaloSetAngularUnits(void* handle, KAL_ANGULAR_UNITS u
   Expression* expression = ExpressionFromHandle(handle);
   if (expression == nullptr) return KAL_DEGREES;
   const KAL_ANGULAR_UNITS previous = expression->evaluator.angularUnits;
-  expression->evaluator.angularUnits = units;
+  SetAngularUnits(expression->program, &expression->evaluator, units);
   return previous;
 }
 

@@ -6,11 +6,11 @@
 
 #include <cfenv>
 
-#include "support/float_env.h"
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
+#include "support/float_env.h"
 
 #include "kalo.h"
 
@@ -71,27 +71,19 @@ inline Outcome Evaluate(void* handle, double* values) {
   return outcome;
 }
 
-// The traps enabled in both units; the SSE unit, where doubles are computed, is read directly
-// because fegetexcept reports the x87 control word.
+// The traps enabled in both units.
 struct Traps {
   int x87;
   int sse;
 };
 
-inline Traps EnabledTraps() {
-  Traps traps{fegetexcept(), 0};
-#if defined(__x86_64__)
-  traps.sse = static_cast<int>(~(_mm_getcsr() >> 7)) & FE_ALL_EXCEPT;
-#else
-  traps.sse = traps.x87;
-#endif
-  return traps;
-}
+inline Traps EnabledTraps() { return {fegetexcept(), SseTraps()}; }
 
 struct StateAfter {
   Traps traps;
   int flags;
-  int rounding;
+  int rounding;     // SSE
+  int x87Rounding;  // fegetround's, on glibc
 };
 
 // Runs `body` with `traps` enabled and the rounding `mode`, and reads the state it leaves before
@@ -112,13 +104,15 @@ StateAfter WithTrapsEnabled(int traps, int mode, Body body) {
   }
   after.traps = EnabledTraps();
   after.flags = std::fetestexcept(FE_ALL_EXCEPT);
-  after.rounding = std::fegetround();
+  after.rounding = SseRounding();
+  after.x87Rounding = std::fegetround();
   std::fesetenv(&saved);
   return after;
 }
 
-// The traps an evaluation must hand back: it keeps the host's denormal, division-by-zero,
-// overflow and underflow settings and resets invalid and inexact to masked.
+// The SSE traps an evaluation must hand back: it keeps the host's denormal, division-by-zero,
+// overflow and underflow settings and resets invalid and inexact to masked. The x87 control
+// word comes back as the host set it.
 constexpr int KEPT_TRAPS = FE_DIVBYZERO | FE_OVERFLOW | FE_UNDERFLOW;
 
 }  // namespace kalo_test

@@ -97,12 +97,52 @@ INSTANTIATE_TEST_SUITE_P(
         Fails("Y = (X or 0) / 0", {1e10}, 303,
               "MATH ERROR:  or(1E+10,0)\r\nOverflow range error")));
 
+// A maths routine's fault is named from its operands and result, whatever flags it raised.
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    LibraryFaults, Evaluation,
+    ::testing::Values(
+        Fails("Y = exp(X)", {-708.4}, 206, "MATH ERROR:  exp(-708.4)\r\nUnderflow error"),
+        Fails("Y = exp(X)", {-1000}, 206, "MATH ERROR:  exp(-1000)\r\nUnderflow error"),
+        Fails("Y = pow(X, 2)", {1e-160}, 206, "MATH ERROR:  pow(1E-160,2)\r\nUnderflow error"),
+        Fails("Y = jn(300, 1)", {}, 206, "MATH ERROR:  jn(300,1)\r\nUnderflow error"),
+        Fails("Y = atan2(X, Z)", {1e-300, 0, 1e300}, 206, "MATH ERROR:  atan2(1E-300,1E+300)\r\nUnderflow error"),
+        Fails("Y = cos(X)", {1e-310}, 201, "MATH ERROR:  cos(1E-310)\r\nDenormalized number"),
+        Fails("Y = floor(X)", {-1e-310}, 201, "MATH ERROR:  floor(-1E-310)\r\nDenormalized number"),
+        Fails("Y = jn(X, 1)", {1e-310}, 201, "MATH ERROR:  jn(1E-310,1)\r\nDenormalized number"),
+        Fails("Y = pow(X, -1)", {0}, 202, "MATH ERROR:  pow(0,-1)\r\nDivide by 0 error"),
+        Fails("Y = log10(X)", {-0.0}, 202, "MATH ERROR:  log10(-0)\r\nDivide by 0 error"),
+        Fails("Y = y1(X)", {0}, 202, "MATH ERROR:  y1(0)\r\nDivide by 0 error"),
+        Fails("Y = yn(2, X)", {0}, 202, "MATH ERROR:  yn(2,0)\r\nDivide by 0 error"),
+        Fails("Y = pow(X, 0.5)", {-1}, 205, "MATH ERROR:  pow(-1,0.5)\r\nOverflow error"),
+        Fails("Y = ln(X)", {-1}, 205, "MATH ERROR:  ln(-1)\r\nOverflow error"),
+        Fails("Y = pow(X, 400)", {10}, 205, "MATH ERROR:  pow(10,400)\r\nOverflow error"),
+        Fails("Y = ln(X)", {INF}, 205, "MATH ERROR:  ln(INF)\r\nOverflow error"),
+        Fails("Y = jn(1e6, 1)", {}, 303, "MATH ERROR:  jn(1E+06,1)\r\nOverflow range error"),
+        Ok("Y = fmod(4, 2)", {}, 0), Ok("Y = floor(0.5)", {}, 0), Ok("Y = ceil(X)", {-0.5}, -0.0),
+        Ok("Y = ln(1)", {}, 0), Ok("Y = log10(1)", {}, 0), Ok("Y = acos(1)", {}, 0),
+        Ok("Y = sin(X)", {-0.0}, -0.0), Ok("Y = tanh(0)", {}, 0), Ok("Y = pow(X, 3)", {0}, 0),
+        Ok("Y = exp(X)", {-INF}, 0), Ok("Y = pow(0.5, X)", {INF}, 0), Ok("Y = atan2(1, X)", {INF}, 0),
+        Ok("Y = jn(2, X)", {0}, 0), Ok("Y = j0(X)", {INF}, 0), Ok("Y = atan(X)", {INF}, PI / 2),
+        // The operand as written counts, not the radians it converts to.
+        Ok("Y = cos(X)", {1e-306}, 1, DEG),
+        // Constant parts computed ahead follow the unit set after compilation.
+        Ok("Y = sin(90) * X", {2}, 2, DEG), Ok("Y = X * cos(200) + 1", {3}, -2, GRAD),
+        // Whole powers by multiplication.
+        Ok("Y = pow(X, 3)", {-2}, -8), Ok("Y = pow(X, 16)", {2}, 65536),
+        Ok("Y = pow(X, 0 - 2)", {4}, 0.0625), Ok("Y = pow(X, 2.5)", {4}, 32),
+        Fails("Y = pow(X, 7)", {1e50}, 205, "MATH ERROR:  pow(1E+50,7)\r\nOverflow error"),
+        Fails("Y = pow(X, 0 - 7)", {1e50}, 206, "MATH ERROR:  pow(1E+50,-7)\r\nUnderflow error")));
+// clang-format on
+
 INSTANTIATE_TEST_SUITE_P(
     Faults, Evaluation,
     ::testing::Values(
         Fails("Y = X / 0", {1}, 202, "MATH ERROR:  Divide(1,0)\r\nDivide by 0 error"),
         Fails("Y = 0 / 0", {}, 202, "MATH ERROR:  Divide(0,0)\r\nDivide by 0 error"),
         Fails("Y = X / Z", {-0.0, 0, 0}, 202, "MATH ERROR:  Divide(-0,0)\r\nDivide by 0 error"),
+        // A constant part that faults is not computed ahead; the run reaches it and stops there.
+        Fails("Y = X + 1 / 0", {1}, 202, "MATH ERROR:  Divide(1,0)\r\nDivide by 0 error"),
         Fails("Y = 3 + X / Z", {5, 0, -0.0}, 202, "MATH ERROR:  Divide(5,-0)\r\nDivide by 0 error"),
         Fails("Y = sqrt(X)", {-1}, 205, "MATH ERROR:  sqrt(-1)\r\nOverflow error"),
         Fails("Y = 2 + sqrt(X)", {-4}, 205, "MATH ERROR:  sqrt(-4)\r\nOverflow error"),
@@ -231,9 +271,9 @@ TEST(Errors, NoErrorsAfterSuccessAndBadAddressAfterNull) {
   KaloSetInternalErrorHandler(previous, 0);
 }
 
-// The host's floating-point state around an evaluation: the unit is reset for the run, the flags
-// are clear afterwards, and only the denormal, division-by-zero, overflow and underflow traps are
-// taken back from the host.
+// The host's floating-point state around an evaluation: the SSE unit is reset for the run, the
+// flags are clear afterwards, and only the denormal, division-by-zero, overflow and underflow
+// traps are taken back from the host; the x87 control word is the host's.
 struct TrapRow {
   int enabledBefore;
   int roundingBefore;
@@ -253,11 +293,11 @@ TEST_P(FloatState, KeepsOnlyTheGuardedTraps) {
     const StateAfter after = WithTrapsEnabled(row.enabledBefore, row.roundingBefore, [&] {
       returned = KaloEvalExpression(expression.get(), values);
     });
-    const int expected = row.enabledBefore & KEPT_TRAPS;
-    EXPECT_EQ(after.traps.x87, expected) << equation;
-    EXPECT_EQ(after.traps.sse, expected) << equation;
+    EXPECT_EQ(after.traps.x87, row.enabledBefore) << equation;
+    EXPECT_EQ(after.traps.sse, row.enabledBefore & KEPT_TRAPS) << equation;
     EXPECT_EQ(after.flags, 0) << equation;
     EXPECT_EQ(after.rounding, FE_TONEAREST) << equation;
+    EXPECT_EQ(after.x87Rounding, row.roundingBefore) << equation;
     if (std::string(equation) == "Y = X / 3") {
       // The run itself rounds to nearest, whatever the host had set.
       EXPECT_EQ(returned, 1);
@@ -274,19 +314,48 @@ INSTANTIATE_TEST_SUITE_P(Traps, FloatState,
                                            TrapRow{FE_OVERFLOW | FE_UNDERFLOW, FE_DOWNWARD},
                                            TrapRow{FE_INEXACT, FE_TOWARDZERO}));
 
-// Flags the host left set, in either unit, neither end the run nor survive it.
-TEST(FloatFlags, HostFlagsAreClearedAroundTheRun) {
-  for (const char* equation : {"Y = X + 1", "Y = cos(X)"}) {
-    Handle expression(equation, "X Y");
+int Identity(double* arguments, double* result, long /*user*/) {
+  *result = arguments[0];
+  return 0;
+}
+
+// SSE flags the host left set neither end the run nor survive it. The x87 unit's are left alone
+// by a run that cannot touch the unit, and cleared around host code (and, on Windows, around a
+// maths library that uses the unit).
+TEST(FloatFlags, HostFlagsAreClearedWhereTheRunMayTouchThem) {
+  KaloRegisterFunction("same", 1, &Identity, 0);
+  struct FlagRow {
+    const char* equation;
+    bool clearsX87;
+  };
+  const FlagRow rows[] = {{"Y = X + 1", false},
+                          {"Y = cos(X)", kalo_test_fenv::LIBRARY_USES_X87},
+                          {"Y = same(X) + 1", true}};
+  for (const FlagRow& row : rows) {
+    Handle expression(row.equation, "X Y");
     double values[2] = {0, 0};
-    std::feraiseexcept(FE_DIVBYZERO | FE_OVERFLOW | FE_UNDERFLOW | FE_INVALID | FE_INEXACT);
+    const int all = FE_DIVBYZERO | FE_OVERFLOW | FE_UNDERFLOW | FE_INVALID | FE_INEXACT;
+    std::feraiseexcept(all);
+    SetX87Flags(all);
     const int returned = KaloEvalExpression(expression.get(), values);
-    const int flags = std::fetestexcept(FE_ALL_EXCEPT);
+    const int sse = SseFlags(), x87 = X87Flags();
     std::feclearexcept(FE_ALL_EXCEPT);
-    EXPECT_EQ(returned, 1) << equation;
-    EXPECT_EQ(values[1], 1) << equation;
-    EXPECT_EQ(flags, 0) << equation;
+    EXPECT_EQ(returned, 1) << row.equation;
+    EXPECT_EQ(values[1], 1) << row.equation;
+    EXPECT_EQ(sse, 0) << row.equation;
+    EXPECT_EQ(x87, row.clearsX87 ? 0 : all) << row.equation;
   }
+  KaloRegisterFunction(nullptr, 0, nullptr, 0);
+}
+
+// Constant parts are computed ahead in the run's rounding, not in the one the host compiles in.
+TEST(FloatFlags, ConstantPartsRoundAsTheRunDoes) {
+  std::fesetround(FE_UPWARD);
+  Handle expression("Y = 1 / 3 + X", "X Y");
+  std::fesetround(FE_TONEAREST);
+  double values[2] = {0, 0};
+  EXPECT_EQ(KaloEvalExpression(expression.get(), values), 1);
+  EXPECT_EQ(values[1], 1.0 / 3);
 }
 
 #if defined(__x86_64__)

@@ -237,7 +237,6 @@ constexpr uint32_t SSE_CONTROL = 0xFFC0;  // masks, rounding, flush-to-zero (not
 constexpr uint32_t SSE_DAZ = 0x40;        // denormals-are-zero, a control bit among the flags
 constexpr uint32_t SSE_GUARDED = 0x0F00;  // denormal, divide by zero, overflow, underflow
 constexpr uint16_t X87_CONTROL = 0x0F3F;  // masks, precision, rounding
-constexpr uint16_t X87_GUARDED = 0x001E;
 
 struct FloatEnv {
   uint32_t sse;
@@ -257,14 +256,14 @@ void WriteFloatEnv(const FloatEnv& env) {
   __asm__ __volatile__("ldmxcsr %0" : : "m"(env.sse));
 }
 
-// Only the four guarded masks come back from the host's state; the rest is the reset unit's.
+// Only the four guarded SSE masks come back from the host's state; the rest is the reset unit's.
+// The x87 control word is the host's: left alone, or restored after host code ran.
 void CheckFloatEnvAfter(const FloatEnv& before, const FloatEnv& after, const char* where) {
   const uint32_t sseExpected = (0x1F80u & ~SSE_GUARDED) | (before.sse & SSE_GUARDED);
   const uint32_t sseSeen = after.sse & (SSE_CONTROL | SSE_DAZ);
   REQUIRE(sseSeen == sseExpected, "%s: MXCSR control %#x after, expected %#x (host had %#x)", where,
           sseSeen, sseExpected, before.sse);
-  const uint16_t x87Expected =
-      static_cast<uint16_t>((0x037F & ~X87_GUARDED & X87_CONTROL) | (before.x87 & X87_GUARDED));
+  const uint16_t x87Expected = static_cast<uint16_t>(before.x87 & X87_CONTROL);
   const uint16_t x87Seen = static_cast<uint16_t>(after.x87 & X87_CONTROL);
   REQUIRE(x87Seen == x87Expected, "%s: x87 control %#x after, expected %#x (host had %#x)", where,
           x87Seen, x87Expected, before.x87);
@@ -633,6 +632,38 @@ EvalOutcome Evaluate(int index, const double* input, const FloatEnv& hostEnv) {
   return {result, code, Bits(values[slot.assigned < 0 ? 0 : slot.assigned]), message};
 }
 
+// The columns export over three copies of a row that evaluates the same every time: each row
+// gives the single evaluation's outcome, and the unit is left as after one evaluation.
+void EvaluateColumnsLikeRows(int index, const double* input, const FloatEnv& hostEnv,
+                             const EvalOutcome& single) {
+  constexpr long ROWS = 3;
+  Slot& slot = state.slots[index];
+  static double data[VALUE_COUNT][ROWS];
+  double* columns[VALUE_COUNT];
+  for (int i = 0; i < VALUE_COUNT; ++i) {
+    for (long row = 0; row < ROWS; ++row) data[i][row] = input[i];
+    columns[i] = data[i];
+  }
+  state.trace = Trace{};
+  state.evaluating = index;
+  WriteFloatEnv(hostEnv);
+  const FloatEnv before = ReadFloatEnv();
+  const long evaluated = KaloEvalExpressionColumns(slot.handle, columns, ROWS);
+  const FloatEnv after = ReadFloatEnv();
+  WriteFloatEnv(DEFAULT_ENV);
+  state.evaluating = -1;
+  CheckFloatEnvAfter(before, after, "columns");
+  REQUIRE(evaluated == (single.result == 1 ? ROWS : 0), "columns evaluated %ld rows, one gave %d",
+          evaluated, single.result);
+  TextBuffer text;
+  REQUIRE(KaloGetEvalError(slot.handle, text.bytes, nullptr) == single.code, "columns code");
+  REQUIRE(text.Checked("columns error") == single.text, "columns text differs");
+  for (long row = 0; row < ROWS; ++row) {
+    const uint64_t expected = single.result == 1 ? single.assignedBits : Bits(input[slot.assigned]);
+    REQUIRE(Bits(data[slot.assigned][row]) == expected, "columns row %ld differs", row);
+  }
+}
+
 void EvaluateOperation(Input& input) {
   const int index = input.Byte() % SLOT_COUNT;
   Slot& slot = state.slots[index];
@@ -659,6 +690,7 @@ void EvaluateOperation(Input& input) {
               first.assignedBits == second.assignedBits && first.text == second.text,
           "repeated evaluation differs: %d/%d, %d/%d, '%s'/'%s'", first.result, second.result,
           first.code, second.code, first.text.c_str(), second.text.c_str());
+  if (slot.assigned >= 0 && (fill & 4) != 0) EvaluateColumnsLikeRows(index, values, hostEnv, first);
 }
 
 void RegisterOperation(Input& input) {

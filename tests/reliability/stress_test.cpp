@@ -201,9 +201,9 @@ TEST_F(Reliability, ThreadsEvaluateTheirOwnExpressionsAtOnce) {
 
 // --- Exception safety ---------------------------------------------------------------------
 
-// A host's floating-point state before the evaluation, and what the rules leave of it: the
-// traps on division by zero, overflow and underflow come back; the invalid-operation and
-// inexact traps and the rounding mode are those of a reset unit.
+// A host's floating-point state before the evaluation, and what the rules leave of the SSE unit:
+// the traps on division by zero, overflow and underflow come back; the invalid-operation and
+// inexact traps and the rounding mode are those of a reset unit. The x87 control word is restored.
 struct HostState {
   int trapsBefore;
   int roundingBefore;
@@ -247,14 +247,18 @@ TEST_P(HostException, ReachesTheHostAndLeavesTheLibraryUsable) {
   } catch (const HostFailure& failure) {
     caught = failure.argument_ < 0;
   }
-  const int trapsAfter = fegetexcept();
-  const int roundingAfter = fegetround();
+  const int trapsAfter = SseTraps();
+  const int roundingAfter = SseRounding();
+  const int x87TrapsAfter = fegetexcept();
+  const int x87RoundingAfter = fegetround();
   fedisableexcept(FE_ALL_EXCEPT);
   fesetround(FE_TONEAREST);
 
   EXPECT_TRUE(caught);
   EXPECT_EQ(trapsAfter, state.trapsAfter);
   EXPECT_EQ(roundingAfter, FE_TONEAREST);
+  EXPECT_EQ(x87TrapsAfter, state.trapsBefore);
+  EXPECT_EQ(x87RoundingAfter, state.roundingBefore);
   EXPECT_EQ(values[0], -2.0);
   EXPECT_EQ(values[1], 7.0) << "the host's element is written only on success";
   // Neither the same expression nor another is refused afterwards.

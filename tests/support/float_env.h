@@ -37,3 +37,35 @@ inline int feenableexcept(int excepts) { return kalo_test_fenv::SetMasks(excepts
 inline int fedisableexcept(int excepts) { return kalo_test_fenv::SetMasks(excepts, true); }
 inline int fegetexcept() { return ~kalo_test_fenv::ReadX87Control() & FE_ALL_EXCEPT; }
 #endif
+
+// The SSE unit's traps and rounding mode, where doubles are computed; glibc's fegetexcept and
+// fegetround report the x87 unit's, which an evaluation leaves as the host set it.
+#if defined(__x86_64__) || defined(_M_X64)
+#include <xmmintrin.h>
+namespace kalo_test_fenv {
+#if defined(_WIN32)
+constexpr bool LIBRARY_USES_X87 = true;  // the mingw-w64 run-time's sin, cos, exp, ...
+#else
+constexpr bool LIBRARY_USES_X87 = false;
+#endif
+}  // namespace kalo_test_fenv
+inline int X87Flags() {
+  unsigned short status;
+  __asm__ __volatile__("fnstsw %0" : "=am"(status));
+  return status & FE_ALL_EXCEPT;
+}
+// Sets the x87 unit's flags without raising them: the environment is stored, edited and loaded.
+inline void SetX87Flags(int flags) {
+  unsigned short environment[14];
+  __asm__ __volatile__("fnstenv %0" : "=m"(environment));
+  environment[2] = static_cast<unsigned short>(environment[2] | (flags & FE_ALL_EXCEPT));
+  __asm__ __volatile__("fldenv %0" : : "m"(environment));
+}
+inline int SseTraps() { return static_cast<int>(~(_mm_getcsr() >> 7)) & FE_ALL_EXCEPT; }
+inline int SseRounding() { return static_cast<int>((_mm_getcsr() >> 3) & 0xC00); }
+inline int SseFlags() { return static_cast<int>(_mm_getcsr()) & FE_ALL_EXCEPT; }
+#else
+inline int SseTraps() { return fegetexcept(); }
+inline int SseRounding() { return fegetround(); }
+inline int SseFlags() { return fetestexcept(FE_ALL_EXCEPT); }
+#endif

@@ -222,7 +222,7 @@ TEST_F(HostCall, FailuresPassThroughAndHostCallsRecordNothing) {
     EXPECT_TRUE(Same(values[1], row.code == 0 ? row.expected : 9)) << row.equation << values[1];
     EXPECT_EQ(calls.size(), 1u) << row.equation << ": the run went on after a failure";
     EXPECT_EQ(after.flags, 0) << row.equation;
-    EXPECT_EQ(after.traps.x87, FE_DIVBYZERO | FE_OVERFLOW) << row.equation;
+    EXPECT_EQ(after.traps.x87, FE_DIVBYZERO | FE_OVERFLOW | FE_INVALID) << row.equation;
     EXPECT_EQ(after.traps.sse, FE_DIVBYZERO | FE_OVERFLOW) << row.equation;
     EXPECT_TRUE(reports.empty());
   }
@@ -348,10 +348,11 @@ TEST_F(HostCall, ExceptionReachesTheHostAndLeavesNothingBehind) {
     }
   });
   EXPECT_TRUE(caught);
-  EXPECT_EQ(after.traps.x87, FE_DIVBYZERO);
+  EXPECT_EQ(after.traps.x87, FE_DIVBYZERO | FE_INVALID);
   EXPECT_EQ(after.traps.sse, FE_DIVBYZERO);
   EXPECT_EQ(after.flags, 0);
   EXPECT_EQ(after.rounding, FE_TONEAREST);
+  EXPECT_EQ(after.x87Rounding, FE_UPWARD);
   EXPECT_EQ(values[1], 9);
   Handle next("Y = X + 1", "X Y");
   const Outcome outcome = Evaluate(next.get(), values);
