@@ -42,8 +42,9 @@ const char* CheckNewName(const Program& program, const char* name) {
 
 bool ReadVariableList(const char* list, Program* program, char* message, size_t size) {
   const size_t listLength = std::strlen(list);
-  program->variableText.reset(new (std::nothrow) char[listLength + 1]);
-  char* const text = program->variableText.get();
+  delete[] program->variableText;
+  program->variableText = new (std::nothrow) char[listLength + 1];
+  char* const text = program->variableText;
   if (text == nullptr) {
     BoundedCopy(message, "Out of memory", size);
     return false;

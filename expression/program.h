@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
 #include "expression/operations.h"
 
@@ -18,6 +17,11 @@ constexpr int MESSAGE_SIZE = 512;  // every text for the host: 511 characters an
 // Written by the compiler only (compiler/): the variable list when the handle is made, the code
 // and the literals when an equation compiles.
 struct Program {
+  Program() = default;
+  ~Program() { delete[] variableText; }
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
   CodeWord code[MAX_CODE_WORDS];
   int32_t codeCount = 0;
   // The ValuePool: one slot per variable (0.0 here; the host's value at evaluation), then one
@@ -25,13 +29,15 @@ struct Program {
   double pool[MAX_POOL_SLOTS];
   int32_t poolCount = 0;
   int32_t variableCount = 0;
-  std::unique_ptr<char[]> variableText;  // the variable list, each name terminated in place
-  int32_t nameOffsets[MAX_VARIABLES];    // offset of variable i's name in variableText; -1 beyond
+  // The variable list, each name terminated in place; owned here. A plain pointer rather than a
+  // smart one keeps the handle standard-layout under every compiler, which the handle test needs.
+  char* variableText = nullptr;
+  int32_t nameOffsets[MAX_VARIABLES];  // offset of variable i's name in variableText; -1 beyond
   int32_t assignedVariable = 0;
 };
 
 inline const char* VariableName(const Program& program, int index) {
-  return program.variableText.get() + program.nameOffsets[index];
+  return program.variableText + program.nameOffsets[index];
 }
 
 // What the last evaluation left: its error code, the word that ran last, and the operands of
