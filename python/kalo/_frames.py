@@ -47,13 +47,13 @@ def assign(frame, equation, errors="raise", **constants):
     named = {}
     for name in equation.variables:
         header = _header(by_name, name, equation)
-        constant = [value for key, value in constants.items() if key.lower() == name.lower()]
+        constant = [key for key in constants if key.lower() == name.lower()]
         if header is not None and constant:
-            raise ValueError("kalo: %s=... names a column of the table" % name)
+            raise ValueError("kalo: %s=... names the column %r" % (constant[0], header))
         if header is not None:
             named[name] = frame[header].to_numpy(dtype=np.float64, na_value=np.nan)
         elif constant:
-            named[name] = constant[0]
+            named[name] = constants[constant[0]]
         elif name.lower() in equation._reads:
             long = _too_long(by_name)
             raise KeyError("kalo: %s: no column or constant %s%s" % (
