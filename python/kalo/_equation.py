@@ -92,7 +92,6 @@ def register(name, function, nargs):
         if not C.KaloRegisterFunction(name.encode("ascii"), nargs, callback, len(_hosts)):
             raise ValueError("kalo: cannot register %r with %d arguments" % (name, nargs))
         _hosts.append((function, callback))
-        _function_names.add(name.lower())
 
 
 def _raise_pending():
@@ -113,9 +112,8 @@ def _scan(equation):
     order of appearance with the assigned one last; the assigned name (None without "NAME ="); and
     the lowercase names the right-hand side reads."""
     tokens = [(m.lastgroup, m.group(m.lastgroup)) for m in _TOKEN.finditer(equation)]
-    assigned = None
-    if len(tokens) > 1 and tokens[0][0] == "name" and tokens[1] == ("other", "="):
-        assigned = tokens[0][1]
+    # Without "NAME =" first the library refuses the equation, whatever is inferred here.
+    assigned = tokens[0][1] if tokens and tokens[0][0] == "name" else None
     names = {}
     for at, (kind, text) in enumerate(tokens):
         lower = text.lower()
@@ -233,9 +231,9 @@ class Equation:
         if array is None:
             return np.zeros(int(np.prod(shape)))
         array = np.broadcast_to(array, shape)
-        # The result column is written, so it is always a copy; a contiguous input is read
-        # where it lies.
-        return (np.array(array, order="C") if assigned else np.ascontiguousarray(array)).ravel()
+        # The result column is written, so it is always a copy; an input that is contiguous
+        # already is read where it lies.
+        return array.flatten() if assigned else array.ravel()
 
     def _evaluate(self, columns, rows, errors):
         addresses = [column.ctypes.data for column in columns]

@@ -10,7 +10,7 @@ NAME_LIMIT = 47  # the longest name an equation can spell
 def column_identifier(header):
     """The name an equation uses for a column: each byte of the UTF-8 header that is not an
     ASCII letter, digit or underscore becomes "_", and a leading digit gets a "_" before it."""
-    kept = [chr(b) if chr(b).isascii() and (chr(b).isalnum() or b == 0x5F) else "_"
+    kept = [chr(b) if chr(b).isascii() and chr(b).isalnum() else "_"
             for b in str(header).encode("utf-8")]
     identifier = "".join(kept)
     return "_" + identifier if identifier[:1].isdigit() else identifier

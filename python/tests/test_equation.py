@@ -115,15 +115,15 @@ class Boom(Exception):
     pass
 
 
-def Explode(x):
-    if x > 2:
+def Explode(x, limit):
+    if x > limit:
         raise Boom(x)
     return x * 10
 
 
 def test_host_function_results_and_exceptions():
-    kalo.register("explode", Explode, 1)
-    eq = kalo.Equation("Y = explode(X) + 1")
+    kalo.register("explode", Explode, 2)
+    eq = kalo.Equation("Y = explode(X, 2) + 1")
     assert eq.variables == ("X", "Y")
     np.testing.assert_array_equal(eq.columns(X=[1, 2]), [11, 21])
     for call in (lambda: eq(X=3), lambda: eq.columns(X=[1, 3]),
@@ -142,6 +142,8 @@ def test_threads_never_see_busy():
         for _ in range(20):
             try:
                 eq.columns(X=xs)
+                for x in xs[:100]:
+                    eq(X=x)
             except kalo.MathError as error:
                 failures.append(error.code)
 
