@@ -44,6 +44,9 @@ class AngularUnits(enum.IntEnum):
     RADIANS = 1
     GRADS = 2
 
+    def __str__(self):
+        return self.name.lower()
+
 
 Function = collections.namedtuple("Function", "name nargs description")
 
