@@ -55,11 +55,11 @@ def functions():
     """The library's built-in functions, in its order."""
     found = []
 
-    def Collect(name, count, description, _):
+    def collect(name, count, description, _):
         found.append(Function(decode(name), count, decode(description)))
         return 1
 
-    C.KaloEnumFunctions(EnumCallback(Collect), 0)
+    C.KaloEnumFunctions(EnumCallback(collect), 0)
     return found
 
 
@@ -75,7 +75,7 @@ _pending = threading.local()
 
 
 def _trampoline(function, nargs):
-    def Call(arguments, result, _):
+    def call(arguments, result, _):
         try:
             result[0] = float(function(*arguments[:nargs]))
             return 0
@@ -83,7 +83,7 @@ def _trampoline(function, nargs):
             _pending.error = error
             return _HOST_RAISED
 
-    return HostFunction(Call)
+    return HostFunction(call)
 
 
 def register(name, function, nargs):
@@ -117,16 +117,23 @@ def _scan(equation):
     tokens = [(m.lastgroup, m.group(m.lastgroup)) for m in _TOKEN.finditer(equation)]
     # Without "NAME =" first the library refuses the equation, whatever is inferred here.
     assigned = tokens[0][1] if tokens and tokens[0][0] == "name" else None
+    operators = _KEYWORDS | _function_names
     names = {}
     for at, (kind, text) in enumerate(tokens):
         lower = text.lower()
-        following = tokens[at + 1] if at + 1 < len(tokens) else None
-        if kind == "name" and lower not in _KEYWORDS | _function_names and following != ("other", "("):
+        called = at + 1 < len(tokens) and tokens[at + 1] == ("other", "(")
+        if kind == "name" and lower not in operators and not called:
             names.setdefault(lower, (text, set()))[1].add(at)
     reads = {lower for lower, (_, places) in names.items() if places - {0} or assigned is None}
     if assigned is not None:
         names[assigned.lower()] = names.pop(assigned.lower())
     return [text for text, _ in names.values()], assigned, reads
+
+
+def _encode(text):
+    # One byte per character keeps the marker's position; a character the library cannot read
+    # arrives as "?", which it refuses at that place like any other stray character.
+    return text.encode("latin-1", "replace")
 
 
 class Equation:
@@ -146,8 +153,7 @@ class Equation:
         text = ctypes.create_string_buffer(TEXT_SIZE)
         with LOCK:
             self._handle = C.KaloParseExpression(
-                equation.encode("latin-1"), " ".join(self.variables).encode("latin-1"),
-                ctypes.byref(code), text)
+                _encode(equation), _encode(" ".join(self.variables)), ctypes.byref(code), text)
         if not self._handle:
             raise CompileError(code.value, decode(text.value))
 

@@ -51,7 +51,8 @@ def _load():
     try:
         library = ctypes.CDLL(path)
     except OSError as error:
-        raise ImportError("kalo: cannot load the kalo library from %s: %s" % (tried, error)) from None
+        message = "kalo: cannot load the kalo library from %s: %s" % (tried, error)
+        raise ImportError(message) from None
     for name, (restype, argtypes) in _SIGNATURES.items():
         function = getattr(library, name)
         function.restype = restype

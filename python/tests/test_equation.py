@@ -11,7 +11,6 @@ import pytest
 import kalo
 from kalo import _equation
 
-# clang-format off
 INFERRED = [
     # equation, variables inferred, values given, result
     ("Z = 2*sin(X) + Y/3",            "X Y Z",    {"X": 0.5, "Y": 6},  2.958851077208406),
@@ -20,7 +19,6 @@ INFERRED = [
     ("Y = max(A, B) + min (C, 1)",    "A B C Y",  {"a": 1, "b": 4, "c": 0}, 4),
     ("Y = if(A < B, A, B) xor 0",     "A B Y",    {"A": 3, "B": 2},  2),
 ]
-# clang-format on
 
 
 @pytest.mark.parametrize("equation, variables, values, result", INFERRED)
@@ -40,7 +38,6 @@ def test_missing_or_unknown_names_are_refused():
 
 X = np.array([0.5, 1.0, 4.0, 9.0])
 GRID = np.arange(6.0).reshape(2, 3)
-# clang-format off
 COLUMNS = [
     # equation, inputs, expected
     ("Z = 2*X + Y/3",       {"X": X, "Y": 6},                  2 * X + 2),
@@ -51,7 +48,6 @@ COLUMNS = [
     ("Z = sqrt(X)",         {"X": 4},                          np.array(2.0)),
     ("Z = X",               {"X": np.empty(0)},                np.empty(0)),
 ]
-# clang-format on
 
 
 @pytest.mark.parametrize("equation, inputs, expected", COLUMNS)
@@ -63,14 +59,13 @@ def test_columns_broadcast_like_numpy(equation, inputs, expected):
         np.testing.assert_array_equal(value, before[name])  # inputs are never written
 
 
-# clang-format off
+NAN = math.nan
 FAULTS = [
     # equation, X, errors, result or (code, row)
-    ("R = 1/X",       [1, 0, 2, 0, 4, 5, 0], "nan",   [1, math.nan, 0.5, math.nan, 0.25, 0.2, math.nan]),
+    ("R = 1/X",       [1, 0, 2, 0, 4, 5, 0], "nan",   [1, NAN, 0.5, NAN, 0.25, 0.2, NAN]),
     ("R = 1/X",       [1, 2, 4, 0, 0, 1, 1], "raise", (202, 3)),
     ("R = sqrt(X)",   [4, -1, 1],           "raise", (205, 1)),
 ]
-# clang-format on
 
 
 @pytest.mark.parametrize("max_rows", [3, _equation._MAX_ROWS])
@@ -87,7 +82,6 @@ def test_failing_rows(monkeypatch, max_rows, equation, xs, errors, expected):
     assert caught.value.text.startswith("MATH ERROR:  ")
 
 
-# clang-format off
 COMPILE_ERRORS = [
     # equation, variables, code, text, marker position
     ("Z = X +* 2",  None,     4, "Expected variable or function name\r\nZ = X +* ?  2", 8),
@@ -95,7 +89,6 @@ COMPILE_ERRORS = [
     ("Z = Q",       "X Z",    4, "Variable or function not defined\r\nZ = Q ? ",       5),
     ("Z X",         "X Z",    4, "Missing '='\r\nZ X ? ",                              3),
 ]
-# clang-format on
 
 
 @pytest.mark.parametrize("equation, variables, code, text, position", COMPILE_ERRORS)
@@ -115,14 +108,14 @@ class Boom(Exception):
     pass
 
 
-def Explode(x, limit):
+def explode(x, limit):
     if x > limit:
         raise Boom(x)
     return x * 10
 
 
 def test_host_function_results_and_exceptions():
-    kalo.register("explode", Explode, 2)
+    kalo.register("explode", explode, 2)
     eq = kalo.Equation("Y = explode(X, 2) + 1")
     assert eq.variables == ("X", "Y")
     np.testing.assert_array_equal(eq.columns(X=[1, 2]), [11, 21])
@@ -138,7 +131,7 @@ def test_threads_never_see_busy():
     xs = np.linspace(0, 1, 20000)
     failures = []
 
-    def Work():
+    def work():
         for _ in range(20):
             try:
                 eq.columns(X=xs)
@@ -147,7 +140,7 @@ def test_threads_never_see_busy():
             except kalo.MathError as error:
                 failures.append(error.code)
 
-    threads = [threading.Thread(target=Work) for _ in range(4)]
+    threads = [threading.Thread(target=work) for _ in range(4)]
     for thread in threads:
         thread.start()
     for thread in threads:
@@ -155,9 +148,7 @@ def test_threads_never_see_busy():
     assert failures == []
 
 
-# clang-format off
 UNITS = [("degrees", 90), ("radians", math.pi / 2), ("grads", 100)]
-# clang-format on
 
 
 @pytest.mark.parametrize("units, right_angle", UNITS)

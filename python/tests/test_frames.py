@@ -4,10 +4,8 @@ import pytest
 
 import kalo
 
-# clang-format off
 IDENTIFIERS = [("Temp C", "Temp_C"), ("2019", "_2019"), (2019, "_2019"), ("a-b", "a_b"),
                ("Größe", "Gr____e"), ("x_1", "x_1"), ("", "")]
-# clang-format on
 
 
 @pytest.mark.parametrize("header, identifier", IDENTIFIERS)
@@ -17,7 +15,6 @@ def test_column_identifier(header, identifier):
 
 FRAME = pd.DataFrame({"Volts": [1, 2, 3], "Amps": [0.5, 1.0, 2.0], "Temp C": [10.0, 20.0, 30.0],
                       2019: [1.0, 0.0, -1.0]})
-# clang-format off
 ASSIGNED = [
     # equation, constants, header written, values
     ("Power = Volts*Amps",         {},         "Power",  [0.5, 2.0, 6.0]),
@@ -25,7 +22,6 @@ ASSIGNED = [
     ("P = volts*k",                {"K": 2},   "P",      [2.0, 4.0, 6.0]),
     ("amps = 1/_2019",             {},         "Amps",   [1.0, np.nan, -1.0]),
 ]
-# clang-format on
 
 
 @pytest.mark.parametrize("equation, constants, header, values", ASSIGNED)
@@ -35,17 +31,17 @@ def test_assign_adds_or_replaces_one_column(equation, constants, header, values)
     pd.testing.assert_frame_equal(FRAME, before)
     assert list(result.columns) == list(FRAME.columns) + ([header] * (header not in FRAME))
     np.testing.assert_array_equal(result[header], values)
-    pd.testing.assert_frame_equal(result.drop(columns=header), FRAME.drop(columns=header, errors="ignore"))
+    kept = FRAME.drop(columns=header, errors="ignore")
+    pd.testing.assert_frame_equal(result.drop(columns=header), kept)
 
 
-# clang-format off
+LONG = "x" * 50
 NAME_FAULTS = [
     # columns, equation, constants, error, words in the message
-    (["a-b", "A_B"],        "Y = a_b",     {},        ValueError, ["'a-b'", "'A_B'"]),
-    (["x" * 50 + " long"],  "Y = q",       {},        KeyError,   ["'" + "x" * 50 + " long'", "x" * 50 + "_long"]),
-    (["K"],                 "Y = K",       {"k": 1},  ValueError, ["k=...", "K"]),
+    (["a-b", "A_B"],    "Y = a_b",  {},        ValueError,  ["'a-b'", "'A_B'"]),
+    ([LONG + " long"],  "Y = q",    {},        KeyError,    ["'%s long'" % LONG, LONG + "_long"]),
+    (["K"],             "Y = K",    {"k": 1},  ValueError,  ["k=...", "K"]),
 ]
-# clang-format on
 
 
 @pytest.mark.parametrize("columns, equation, constants, error, words", NAME_FAULTS)
