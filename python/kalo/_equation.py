@@ -124,7 +124,7 @@ def _scan(equation):
         called = at + 1 < len(tokens) and tokens[at + 1] == ("other", "(")
         if kind == "name" and lower not in operators and not called:
             names.setdefault(lower, (text, set()))[1].add(at)
-    reads = {lower for lower, (_, places) in names.items() if places - {0} or assigned is None}
+    reads = {lower for lower, (_, places) in names.items() if places - {0}}
     if assigned is not None:
         names[assigned.lower()] = names.pop(assigned.lower())
     return [text for text, _ in names.values()], assigned, reads
