@@ -59,7 +59,8 @@ def assign(frame, equation, errors="raise", **constants):
             raise KeyError("kalo: %s: no column or constant %s%s" % (
                 equation.text, name, "; names over %d characters: %s" % (NAME_LIMIT, long)
                 if long else ""))
-    target = _header(by_name, equation.assigned, equation) or equation.assigned
+    target = _header(by_name, equation.assigned, equation)
+    target = equation.assigned if target is None else target  # a header may be 0
     result = frame.copy(deep=False)
     result[target] = equation.columns(named, errors=errors)
     return result
