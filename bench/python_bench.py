@@ -152,7 +152,8 @@ def Report(name, results, rows, repeats):
         "machine: only ratios within this run mean anything.",
         "",
         "- Machine: %s, %d cores (nproc); %s" % (platform.machine(), os.cpu_count(), Versions()),
-        "- Date: %s UTC" % datetime.datetime.utcnow().strftime("%Y-%m-%d %H:%M"),
+        "- Date: %s UTC; library %s" % (datetime.datetime.utcnow().strftime("%Y-%m-%d %H:%M"),
+                                        os.environ.get("KALO_LIBRARY", "libkalo.so.1")),
         "- Set `%s`, columns of %d rows; median of %d repeats, engines alternating within each "
         "repeat. kalo: `Equation.columns` over the library's columns export, every row checked "
         "for floating-point faults, `pi` and `e` given as scalars and broadcast by the package; "
