@@ -230,27 +230,21 @@ class Equation:
         given = {i: np.asarray(v, dtype=np.float64) for i, v in self._named(values, named).items()}
         shape = np.broadcast_shapes(*(array.shape for array in given.values()))
         rows = int(np.prod(shape))
-        columns = [self._column(given.get(i), i == self._target, shape)
+        # The result column is written, so it is always a new array.
+        if self._target in given:
+            result = np.broadcast_to(given[self._target], shape).flatten()
+        else:
+            result = np.empty(rows)
+        columns = [_Column(result, 8) if i == self._target else _source(given.get(i), shape, rows)
                    for i in range(len(self.variables))]
-        self._evaluate(columns, rows, errors)
-        return columns[self._target].reshape(shape)
+        self._evaluate(columns, result, rows, errors)
+        return result.reshape(shape)
 
-    @staticmethod
-    def _column(array, assigned, shape):
-        if array is None:
-            return np.zeros(int(np.prod(shape)))
-        array = np.broadcast_to(array, shape)
-        # The result column is written, so it is always a copy; an input that is contiguous
-        # already is read where it lies.
-        return array.flatten() if assigned else array.ravel()
-
-    def _evaluate(self, columns, rows, errors):
-        addresses = [column.ctypes.data for column in columns]
-        result = columns[self._target]
+    def _evaluate(self, columns, result, rows, errors):
         start = 0
         while start < rows:
-            count = min(rows - start, _MAX_ROWS)
-            pointers = (ctypes.c_void_p * len(columns))(*[a + 8 * start for a in addresses])
+            count = min(rows - start, _CHUNK_ROWS)
+            pointers = (ctypes.c_void_p * len(columns))(*[c.at(start) for c in columns])
             with LOCK:
                 done = C.KaloEvalExpressionColumns(self._handle, pointers, count)
                 error = None if done == count else self._error(start + done)
@@ -264,7 +258,30 @@ class Equation:
                 start = error.row + 1
 
 
-_MAX_ROWS = 2 ** (8 * ctypes.sizeof(ctypes.c_long) - 1) - 1  # a C long counts the rows
+# Rows per call of the columns export: a variable given as one value is handed over as one
+# chunk-long run of that value, used again for every chunk, rather than as a whole column
+# (filling and reading 8 MB per million rows cost more than the evaluation of a short equation).
+_CHUNK_ROWS = 16384
+
+
+class _Column:
+    """Where the values of one variable lie for the library: `step` bytes further each row."""
+
+    def __init__(self, values, step):
+        self.values = values  # kept alive while the library reads it
+        self.address = values.ctypes.data
+        self.step = step
+
+    def at(self, row):
+        return self.address + self.step * row
+
+
+def _source(array, shape, rows):
+    if array is None or array.size == 1:
+        value = 0.0 if array is None else array.flat[0]
+        return _Column(np.full(min(rows, _CHUNK_ROWS), value), 0)
+    # ravel copies only what is not one contiguous run already.
+    return _Column(np.broadcast_to(array, shape).ravel(), 8)
 
 
 def _restore(text, variables, units):

@@ -50,7 +50,8 @@ COLUMNS = [
 
 
 @pytest.mark.parametrize("equation, inputs, expected", COLUMNS)
-def test_columns_broadcast_like_numpy(equation, inputs, expected):
+def test_columns_broadcast_like_numpy(monkeypatch, equation, inputs, expected):
+    monkeypatch.setattr(_equation, "_CHUNK_ROWS", 3)  # rows beyond the first call too
     before = {name: np.array(value, copy=True) for name, value in inputs.items()}
     np.testing.assert_array_equal(kalo.Equation(equation).columns(**inputs), expected)
     for name, value in inputs.items():
@@ -67,10 +68,10 @@ FAULTS = [
 ]
 
 
-@pytest.mark.parametrize("max_rows", [3, _equation._MAX_ROWS])
+@pytest.mark.parametrize("chunk_rows", [3, _equation._CHUNK_ROWS])
 @pytest.mark.parametrize("equation, xs, errors, expected", FAULTS)
-def test_failing_rows(monkeypatch, max_rows, equation, xs, errors, expected):
-    monkeypatch.setattr(_equation, "_MAX_ROWS", max_rows)
+def test_failing_rows(monkeypatch, chunk_rows, equation, xs, errors, expected):
+    monkeypatch.setattr(_equation, "_CHUNK_ROWS", chunk_rows)
     eq = kalo.Equation(equation)
     if errors == "nan":
         np.testing.assert_array_equal(eq.columns(X=np.array(xs), errors="nan"), expected)
