@@ -156,11 +156,9 @@ def Report(name, results, rows, repeats):
                                         os.environ.get("KALO_LIBRARY", "libkalo.so.1")),
         "- Set `%s`, columns of %d rows; median of %d repeats, engines alternating within each "
         "repeat. kalo: `Equation.columns` over the library's columns export, every row checked "
-        "for floating-point faults, `pi` and `e` given as scalars and broadcast by the package; "
+        "for floating-point faults, `pi` and `e` given as scalars; "
         "numexpr: `numexpr.evaluate`; pandas.eval: its numexpr engine on one thread. "
-        "Every engine's result is checked against kalo's on every row first. The columns "
-        "export at this commit runs each row exactly as one `KaloEvalExpression` call would, "
-        "floating-point guard included." % (
+        "Every engine's result is checked against kalo's on every row first." % (
             name, rows, repeats),
         "",
         "## Geometric means over the %d rows every engine runs" % len(timed),
