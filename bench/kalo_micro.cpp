@@ -113,8 +113,7 @@ void EvaluateColumns(benchmark::State& state, const Equation& equation, int resu
 // The same programs as C++, called through a pointer so the call cannot be inlined away.
 [[gnu::noinline]] double NativeShort(const double* v) { return v[0]; }
 [[gnu::noinline]] double NativeMedium(const double* v) { return 2 * std::sin(v[0]) + v[1] / 3; }
-[[gnu::noinline]] double NativePolynomial(const double* v) {
-  const double x = v[0];
+inline double Polynomial(double x) {
   return (
       (((((((((0.5 * x + 1.5) * x + 2.5) * x + 3.5) * x + 4.5) * x + 5.5) * x + 6.5) * x + 7.5) *
             x +
@@ -124,6 +123,7 @@ void EvaluateColumns(benchmark::State& state, const Equation& equation, int resu
           x +
       10.5);
 }
+[[gnu::noinline]] double NativePolynomial(const double* v) { return Polynomial(v[0]); }
 
 void EvaluateNative(benchmark::State& state, double (*function)(const double*)) {
   double (*volatile call)(const double*) = function;
@@ -165,17 +165,8 @@ BENCHMARK_CAPTURE(EvaluateColumns, polynomial20, POLY, 1);
 BENCHMARK_CAPTURE(EvaluateNativeColumns, short, [](const double* v) { return v[0]; });
 BENCHMARK_CAPTURE(EvaluateNativeColumns, medium,
                   [](const double* v) { return 2 * std::sin(v[0]) + v[1] / 3; });
-BENCHMARK_CAPTURE(EvaluateNativeColumns, polynomial20, [](const double* v) {
-  const double x = v[0];
-  return (
-      (((((((((0.5 * x + 1.5) * x + 2.5) * x + 3.5) * x + 4.5) * x + 5.5) * x + 6.5) * x + 7.5) *
-            x +
-        8.5) *
-           x +
-       9.5) *
-          x +
-      10.5);
-});
+BENCHMARK_CAPTURE(EvaluateNativeColumns, polynomial20,
+                  [](const double* v) { return Polynomial(v[0]); });
 BENCHMARK_CAPTURE(EvaluateNative, short, &NativeShort);
 BENCHMARK_CAPTURE(EvaluateNative, medium, &NativeMedium);
 BENCHMARK_CAPTURE(EvaluateNative, polynomial20, &NativePolynomial);
