@@ -87,6 +87,7 @@ TEST(VariableList, NewExpressionHoldsZeroedVariableSlotsAndAnEmptyProgram) {
   EXPECT_EQ(program.variableCount, 3);
   EXPECT_EQ(program.poolCount, 3);
   EXPECT_EQ(program.codeCount, 0);
+  EXPECT_EQ(program.assignedVariable, 0);
   EXPECT_EQ(expression.record.errorCode, 0);
   EXPECT_EQ(expression.record.lastCodeWord, 0u);
   EXPECT_EQ(expression.evaluator.angularUnits, KAL_RADIANS);
