@@ -11,40 +11,32 @@
 namespace kalo {
 namespace {
 
-const char* KindName(TokenKind kind) {
+std::string Scan(const std::string& equation) {
   static const char* const NAMES[] = {"",       "END",    "PLUS",  "MINUS", "DIVIDE", "MULTIPLY",
                                       "LPAREN", "RPAREN", "IDENT", "NUM",   "AND",    "OR",
                                       "XOR",    "NOT",    "GT",    "LT",    "GE",     "LE",
                                       "EQ",     "NE",     "COMMA"};
-  return kind >= TOK_END && kind <= TOK_COMMA ? NAMES[kind] : "?";
-}
-
-std::string Scan(const std::string& equation) {
   Tokenizer tokenizer(equation.c_str());
   std::string stream;
   try {
     for (int i = 0; i < 400; ++i) {
       const TokenKind kind = tokenizer.NextToken();
-      if (!stream.empty()) stream += ' ';
-      stream += KindName(kind);
+      stream += std::string(stream.empty() ? "" : " ") + NAMES[kind];
       if (kind == TOK_IDENT) stream += std::string(":") + tokenizer.identifier;
-      if (kind == TOK_NUMBER) {
-        char value[32];
-        std::snprintf(value, sizeof value, ":%.15g", tokenizer.number);
-        stream += value;
-      }
-      if (kind == TOK_END) {
-        // The end repeats and never moves the cursor.
-        const char* cursor = tokenizer.cursor;
-        EXPECT_EQ(tokenizer.NextToken(), TOK_END);
-        EXPECT_EQ(tokenizer.NextToken(), TOK_END);
-        EXPECT_EQ(tokenizer.cursor, cursor);
-        return stream;
-      }
+      char value[32];
+      std::snprintf(value, sizeof value, ":%.15g", tokenizer.number);
+      if (kind == TOK_NUMBER) stream += value;
+      if (kind != TOK_END) continue;
+      // The end repeats and never moves the cursor.
+      const char* cursor = tokenizer.cursor;
+      EXPECT_EQ(tokenizer.NextToken(), TOK_END);
+      EXPECT_EQ(tokenizer.NextToken(), TOK_END);
+      EXPECT_EQ(tokenizer.cursor, cursor);
+      return stream;
     }
   } catch (int id) {
-    if (!stream.empty()) stream += ' ';
-    stream += "ERR:" + std::to_string(id) + "@" + std::to_string(tokenizer.cursor - tokenizer.text);
+    stream += (stream.empty() ? "ERR:" : " ERR:") + std::to_string(id) + "@" +
+              std::to_string(tokenizer.cursor - tokenizer.text);
   }
   return stream;
 }
