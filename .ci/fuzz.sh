@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Fuzzes the C interface for a bounded time with libFuzzer (clang), starting from the seed corpus
-# in tests/reliability/corpus, and prints the executions and the coverage reached.
-#   FUZZ_SECONDS   how long to fuzz (default 60)
+# Fuzzes for a bounded time with libFuzzer (clang) and prints the executions and the coverage
+# reached: the C interface from the seed corpus in tests/reliability/corpus for two thirds of the
+# time, the kalo command's table reader and number parser (tests/tools/fuzz_corpus) for the rest.
+#   FUZZ_SECONDS   how long to fuzz in all (default 60)
 #   FUZZ_BUILD     the clang build directory (default build/fuzz)
 #   KALO_FUZZ_ALL_TRAPS=1  also let the host state unmask the denormal and invalid traps
 # New inputs go to a scratch corpus in the build directory, never into the repository; a crash
@@ -19,26 +20,34 @@ cmake -S . -B "$build" -G "Unix Makefiles" \
   -DKALO_BUILD_BENCH=OFF -DKALO_BUILD_TOOLS=ON \
   "-DCMAKE_CXX_FLAGS=-Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion $flags" \
   "-DCMAKE_C_FLAGS=$flags" >/dev/null
-cmake --build "$build" --target kalo_fuzz_api -j2
+cmake --build "$build" --target kalo_fuzz_api kalo_fuzz_table -j2
 
-work="$build/fuzz-work"
-mkdir -p "$work/corpus"
-log="$work/fuzz.log"
-status=0
-(cd "$work" && UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-  "$OLDPWD/$build/tests/reliability/kalo_fuzz_api" \
-  -max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
-  -dict="$OLDPWD/tests/reliability/fuzz_api.dict" \
-  corpus "$OLDPWD/tests/reliability/corpus") >"$log" 2>&1 || status=$?
+# fuzz NAME PROGRAM SECONDS SEED_CORPUS [libFuzzer option ...]
+fuzz() {
+  local name=$1 program=$2 time=$3 seeds=$4
+  shift 4
+  local work="$build/fuzz-work/$name"
+  mkdir -p "$work/corpus"
+  local log="$work/fuzz.log" status=0
+  (cd "$work" && UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    "$OLDPWD/$build/$program" \
+    -max_total_time="$time" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 "$@" \
+    corpus "$OLDPWD/$seeds") >"$log" 2>&1 || status=$?
+  # libFuzzer's last status line carries the coverage: "#N DONE cov: C ft: F corp: ..."
+  local last runs
+  last=$(grep -E '^#[0-9]+' "$log" | tail -n 1 || true)
+  runs=$(grep -oE 'stat::number_of_executed_units: *[0-9]+' "$log" | grep -oE '[0-9]+$' || true)
+  echo "fuzz $name: ${time}s, executions: ${runs:-?}"
+  echo "fuzz $name: last status: ${last:-none}"
+  echo "fuzz $name: coverage: $(echo "$last" | grep -oE 'cov: [0-9]+ ft: [0-9]+' || echo unknown)"
+  if [ "$status" -ne 0 ]; then
+    echo "fuzz $name: FAILED (exit $status); the end of $log:" >&2
+    tail -n 40 "$log" >&2
+    exit "$status"
+  fi
+}
 
-# libFuzzer's last status line carries the coverage: "#N DONE cov: C ft: F corp: ..."
-last=$(grep -E '^#[0-9]+' "$log" | tail -n 1 || true)
-runs=$(grep -oE 'stat::number_of_executed_units: *[0-9]+' "$log" | grep -oE '[0-9]+$' || true)
-echo "fuzz: ${seconds}s, executions: ${runs:-?}"
-echo "fuzz: last status: ${last:-none}"
-echo "fuzz: coverage: $(echo "$last" | grep -oE 'cov: [0-9]+ ft: [0-9]+' || echo unknown)"
-if [ "$status" -ne 0 ]; then
-  echo "fuzz: FAILED (exit $status); the end of $log:" >&2
-  tail -n 40 "$log" >&2
-  exit "$status"
-fi
+table_seconds=$((seconds / 3 > 0 ? seconds / 3 : 1))
+fuzz api tests/reliability/kalo_fuzz_api $((seconds > table_seconds ? seconds - table_seconds : 1)) tests/reliability/corpus \
+  -dict="$PWD/tests/reliability/fuzz_api.dict"
+fuzz table tests/tools/kalo_fuzz_table "$table_seconds" tests/tools/fuzz_corpus

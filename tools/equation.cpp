@@ -152,6 +152,16 @@ void DeclareKnownConstants(const std::vector<std::string>& texts, Variables& var
 
 }  // namespace
 
+bool FindKnownConstant(std::string_view name, double* value) {
+  for (const KnownConstant& constant : KNOWN_CONSTANTS) {
+    if (SameName(name, constant.name)) {
+      *value = constant.value;
+      return true;
+    }
+  }
+  return false;
+}
+
 std::string IdentifierFor(std::string_view header) {
   std::string name;
   if (!header.empty() && IsDigit(header[0])) name += '_';

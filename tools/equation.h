@@ -134,4 +134,7 @@ std::string_view AssignedName(std::string_view equation);
 // alike. Digits and exponents of numbers such as 1e5 are not names.
 std::vector<std::string> NamesUsed(std::string_view equation);
 
+// The value of pi or e when `name` is one of them (any letter case); false for any other name.
+bool FindKnownConstant(std::string_view name, double* value);
+
 }  // namespace kalo::cli

@@ -1,10 +1,13 @@
 // Runs the kalo command as a user would, through /bin/sh with files, pipes and exit codes, and
 // compares what it prints.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -41,12 +44,14 @@ void WriteFile(const fs::path& path, const std::string& text) {
 class Sandbox {
  public:
   Sandbox() {
-    // Named after the test, so that tests run by CTest in parallel processes never meet.
+    // Named after the test and the process, so that parallel runs (CTest's, or another build's
+    // of the same tests) never meet.
     static int serial = 0;
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(test->test_suite_name()) + "_" + test->name();
     for (char& c : name) c = c == '/' ? '_' : c;
-    dir = fs::path(::testing::TempDir()) / ("kalo_tool_" + name + "_" + std::to_string(serial++));
+    dir = fs::path(::testing::TempDir()) /
+          ("kalo_tool_" + name + "_" + std::to_string(getpid()) + "_" + std::to_string(serial++));
     fs::create_directories(dir);
   }
   ~Sandbox() { fs::remove_all(dir); }
@@ -243,6 +248,13 @@ const Case SWEEP_CASES[] = {
   {"AssignsSwept", {"--sweep", "X=0:1:1", "x = 1"}, "", 64, "", "assigns the swept variable"},
 };
 
+// "v1 = 1" to "vN = N", one a line: what the calculator reads and what it answers alike.
+std::string Definitions(int count) {
+  std::string lines;
+  for (int i = 1; i <= count; ++i) lines += "v" + std::to_string(i) + " = " + std::to_string(i) + "\n";
+  return lines;
+}
+
 const Case CALCULATOR_CASES[] = {
   {"DefinesAndUses", {"-i"}, "X = 2\nY = X*3\nY+1\nX <= 3\n", 0,
      "X = 2\nY = 6\nans = 7\nans = -1\n", ""},
@@ -255,6 +267,12 @@ const Case CALCULATOR_CASES[] = {
   {"CommentsBlanksCrLf", {"-i"}, "# note\n\n  \nX = 1\r\n", 0, "X = 1\n", ""},
   {"Degrees", {"-i", "--degrees"}, "Y = sin(90)\n", 0, "Y = 1\n", ""},
   {"NoEquationAllowed", {"-i", "Y = 1"}, "", 64, "", "--interactive takes no equation"},
+  {"QuitEnds", {"-i"}, "X = 2\n Quit \nX = 3\n", 0, "X = 2\n", ""},
+  {"ExitEnds", {"-i"}, "exit\nX = 3\n", 0, "", ""},
+  {"PiAndEUntilDefined", {"-i"}, "X = 2*pi\ne = 3\ne*X/pi\n", 0,
+   "X = 6.283185307179586\ne = 3\nans = 6\n", ""},
+  {"HundredNamesThenNoRoom", {"-i"}, Definitions(100) + "v101 = 1\nv100 = 0\n", 0,
+   Definitions(100) + "v100 = 0\n", "no room for the new name v101: all 100 names are in use"},
 };
 // Names: how header cells and equation text are matched, and the library's limits on them.
 // Two-letter column names (aa, ab, ...) let an equation over 100 of them fit in 303 characters.
@@ -313,13 +331,59 @@ INSTANTIATE_TEST_SUITE_P(Calculator, ToolTest, ::testing::ValuesIn(CALCULATOR_CA
 TEST(ToolTerminal, CalculatorStartsOnATerminal) {
   if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1)";
   Sandbox sandbox;
-  Outcome outcome = sandbox.RunShell("script -qec " + Quoted(KALO_TOOL_PATH) + " /dev/null",
-                                     "X = 2\nY = X*3\nY = Y/0\n");
+  // The calculator keeps its history in the home folder: here, the sandbox.
+  // The end of the input may reach the terminal before the line editor has set it up, and be
+  // lost; quit ends the session instead, and timeout keeps a lost one from hanging the test.
+  Outcome outcome =
+      sandbox.RunShell("HOME=. timeout 30 script -qec " + Quoted(KALO_TOOL_PATH) + " /dev/null",
+                       "X = 2\nY = X*3\nY = Y/0\nquit\n");
   EXPECT_EQ(outcome.exitCode, 0);
-  for (const char* expected : {"calculator", "> X = 2\r\n", "> Y = 6\r\n",
-                               "MATH ERROR:  Divide(6,0)\r\nDivide by 0 error"}) {
+  for (const char* expected :
+       {"calculator", "X = 2\r\n", "Y = 6\r\n", "MATH ERROR:  Divide(6,0)\r\nDivide by 0 error"}) {
     EXPECT_NE(outcome.out.find(expected), std::string::npos) << expected << " in " << outcome.out;
   }
+}
+
+TEST(ToolCalculator, HelpListsTheNamesDefined) {
+  Sandbox sandbox;
+  Outcome outcome = sandbox.Run({"-i"}, "X = 2\nhelp\nY = X+1\n");
+  EXPECT_EQ(outcome.out.substr(0, 6), "X = 2\n");
+  EXPECT_NE(outcome.out.find("\nDefined: X = 2\nY = 3\n"), std::string::npos) << outcome.out;
+}
+
+// The words of a text: runs of letters, digits and '-'. In roff, "\-" is '-' and a font change
+// "\fB" ends a word.
+std::set<std::string> Words(const std::string& text) {
+  std::set<std::string> words;
+  std::string word;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    char c = i < text.size() ? text[i] : ' ';
+    if (c == '\\' && i + 1 < text.size() && text[i + 1] == 'f') i += 2;
+    if (c == '\\' && i + 1 < text.size() && text[i + 1] == '-') continue;
+    if (std::isalnum(static_cast<unsigned char>(c)) || c == '-') {
+      word += c;
+    } else if (!word.empty()) {
+      words.insert(word);
+      word.clear();
+    }
+  }
+  return words;
+}
+
+// Every option that --help names is in the manual page and offered by the bash completion.
+TEST(ToolDocumentation, ManualAndCompletionKnowEveryOption) {
+  Sandbox sandbox;
+  std::set<std::string> manual = Words(ReadFile(KALO_SOURCE_DIR "/tools/kalo.1"));
+  std::set<std::string> completion = Words(ReadFile(KALO_SOURCE_DIR "/tools/kalo_completion.bash"));
+  int options = 0;
+  for (const std::string& word : Words(sandbox.Run({"--help"}, "").out)) {
+    if (word.size() < 2 || word[0] != '-' || !std::isalpha(static_cast<unsigned char>(word.back())))
+      continue;
+    ++options;
+    EXPECT_EQ(manual.count(word), 1u) << word << " is not in kalo.1";
+    EXPECT_EQ(completion.count(word), 1u) << word << " is not completed";
+  }
+  EXPECT_GE(options, 10);
 }
 
 // A run that goes on over bad rows names the first ten and counts the rest; failing rows on
