@@ -58,7 +58,7 @@ TEST(VariableList, AcceptsNamesAndRefusesFaultsWithTheMarkedList) {
   const ListRow rows[] = {
       {"", {}, ""}, {" X\tY\r\nZ", {"X", "Y", "Z"}, ""}, {"X ", {"X"}, ""},
       {"\v_a1\fb_2\n", {"_a1", "b_2"}, ""}, {"and sin Not", {"and", "sin", "Not"}, ""},
-      {"X  ", {}, START + "X   ? "}, {"X\t\n", {}, START + "X\t\n ? "}, {"   ", {}, START + "    ? "},
+      {"X\t\n", {}, START + "X\t\n ? "}, {"   ", {}, START + "    ? "},
       {"X Y 2Z", {}, START + "X Y  ? 2Z"}, {"X -Y", {}, START + "X  ? -Y"},
       {"X Y$ Z", {}, INVALID + "X Y ? $ Z"}, {"X,Y", {}, INVALID + "X ? ,Y"},
       {"Rate rate", {}, DUPLICATE + "Rate  ? rate"}, {"a B c b", {}, DUPLICATE + "a B c  ? b"},
