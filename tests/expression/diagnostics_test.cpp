@@ -77,8 +77,8 @@ TEST(ComposeCompileError, CutsTheTextToTheBudgetAndMarksTheCursor) {
   }
 }
 
-// The report names the module (this file's name, never empty, without directories), the file
-// constant and the line, cut to 255 characters; the check's verdict is its condition.
+// The report names the module (the program's file name, never empty, without directories), the
+// file constant and the line, cut to 255 characters; the check's verdict is its condition.
 TEST(InternalError, ReportNamesModuleFileAndLine) {
   testing::ReportRecorder recorder;
   EXPECT_FALSE(ReportInternalError("Parse", 42));
