@@ -103,10 +103,13 @@ struct FaultRow {
 
 class Fault : public ::testing::TestWithParam<FaultRow> {};
 
+// A fault in the equation is the user's: it never reports an internal error.
 TEST_P(Fault, FailsWithTheMarkedText) {
+  kalo::testing::ReportRecorder recorder;
   auto expression = Make(GetParam().variables);
   EXPECT_FALSE(expression->Compile(GetParam().equation.c_str()));
   EXPECT_EQ(std::string(expression->message), GetParam().text);
+  EXPECT_EQ(recorder.Count(), 0u);
 }
 
 const std::string EXPECTED = "Expected variable or function name\r\n";
