@@ -18,8 +18,7 @@ TEST(BoundedCopy, CopiesAtMostSizeLessOneAndNeverWritesPastTheBuffer) {
     size_t size;
     const char* expected;
   };
-  const Row rows[] = {{"abc", 1, ""},    {"abc", 2, "a"},    {"abc", 3, "ab"},
-                      {"abc", 4, "abc"}, {"abc", 10, "abc"}, {"", 5, ""}};
+  const Row rows[] = {{"abc", 1, ""}, {"abc", 3, "ab"}, {"abc", 4, "abc"}, {"", 5, ""}};
   for (const Row& row : rows) {
     char buffer[16];
     std::memset(buffer, '#', sizeof buffer);
@@ -36,12 +35,10 @@ TEST(ComposeListError, MarksTheOffsetWhereTheListFits) {
     const char* expected;
   };
   // "Bad" + "AB CD": 3 + 5 + 6 must stay below the size.
-  const Row rows[] = {{512, 0, "Bad\r\n ? AB CD"},
-                      {512, 3, "Bad\r\nAB  ? CD"},
-                      {512, 5, "Bad\r\nAB CD ? "},
-                      {15, 2, "Bad\r\nAB ?  CD"},
-                      {14, 2, "Bad"},
-                      {3, 2, "Ba"}};
+  // clang-format off
+  const Row rows[] = {{512, 0, "Bad\r\n ? AB CD"}, {512, 5, "Bad\r\nAB CD ? "}, {15, 2, "Bad\r\nAB ?  CD"},
+                      {14, 2, "Bad"}, {3, 2, "Ba"}};
+  // clang-format on
   for (const Row& row : rows) {
     char buffer[MESSAGE_SIZE];
     ComposeListError(buffer, row.size, "AB CD", "Bad", row.offset);
@@ -49,69 +46,56 @@ TEST(ComposeListError, MarksTheOffsetWhereTheListFits) {
   }
 }
 
-// ComposeCompileError over arbitrary text, so that the budget can be reached.
-std::string Compose(int id, const std::string& text, size_t cursor) {
-  char message[MESSAGE_SIZE];
-  ComposeCompileError(id, text.c_str(), text.c_str() + cursor, message);
-  EXPECT_NE(std::memchr(message, '\0', MESSAGE_SIZE), nullptr);
-  return message;
-}
-
-TEST(ComposeCompileError, UnknownIdentifierGivesTheBareMissingText) {
-  for (const int id : {0, 10000, 10011, -1})
-    EXPECT_EQ(Compose(id, "Y = 1 $", 6), "Missing Error String") << id;
-}
-
-TEST(ComposeCompileError, TextBeyondTheBudgetIsCutAndTheMarkerNeedsThreeCharacters) {
-  // "Syntax error\r\n" is 14 characters, leaving 497 for the equation and the marker.
-  const std::string text(600, 'a');
-  const std::string head = "Syntax error\r\n";
+// "Syntax error\r\n" is 14 characters, leaving 497 of 511 for the equation and the marker;
+// where fewer than three places are left, no marker, the rest of the text fills them. An
+// unknown identifier gives the bare missing text.
+TEST(ComposeCompileError, CutsTheTextToTheBudgetAndMarksTheCursor) {
   struct Row {
+    int id;
+    std::string text;
     size_t cursor;
     std::string expected;
   };
+  const std::string a600(600, 'a'), head = "Syntax error\r\n";
+  // clang-format off
   const Row rows[] = {
-      {0, head + " ? " + std::string(494, 'a')},
-      {400, head + std::string(400, 'a') + " ? " + std::string(94, 'a')},
-      {494, head + std::string(494, 'a') + " ? "},
-      {495, head + std::string(497, 'a')},  // two places left: no marker, the rest fills them
-      {497, head + std::string(497, 'a')},
-      {600, head + std::string(497, 'a')},
+      {10010, a600, 0, head + " ? " + std::string(494, 'a')},
+      {10010, a600, 400, head + std::string(400, 'a') + " ? " + std::string(94, 'a')},
+      {10010, a600, 494, head + std::string(494, 'a') + " ? "},
+      {10010, a600, 495, head + std::string(497, 'a')},
+      {10010, a600, 600, head + std::string(497, 'a')},
+      {10007, "Y = 2 + *\t 3", 9, "Expected variable or function name\r\nY = 2 + * ? \t 3"},
+      {0, "Y = 1 $", 6, "Missing Error String"}, {10000, "Y", 0, "Missing Error String"},
+      {10011, "Y", 0, "Missing Error String"}, {-1, "Y", 0, "Missing Error String"},
   };
+  // clang-format on
   for (const Row& row : rows) {
-    const std::string composed = Compose(10010, text, row.cursor);
-    EXPECT_EQ(composed, row.expected) << row.cursor;
-    EXPECT_LE(composed.size(), 511u);
+    char message[MESSAGE_SIZE];
+    ComposeCompileError(row.id, row.text.c_str(), row.text.c_str() + row.cursor, message);
+    ASSERT_NE(std::memchr(message, '\0', MESSAGE_SIZE), nullptr);
+    EXPECT_EQ(message, row.expected) << row.id << " " << row.cursor;
   }
 }
 
-TEST(ComposeCompileError, KeepsWhitespaceAroundTheMarker) {
-  EXPECT_EQ(Compose(10007, "Y = 2 + *\t 3", 9),
-            "Expected variable or function name\r\nY = 2 + * ? \t 3");
-}
-
-TEST(InternalError, ReportNamesModuleFileAndLineAndTheVerdictIsFalse) {
+// The report names the module that holds the library's code (here this test program, by its
+// file name without directories), the file constant and the line, cut to 255 characters; the
+// check's verdict is its condition.
+TEST(InternalError, ReportNamesModuleFileAndLine) {
   testing::ReportRecorder recorder;
   EXPECT_FALSE(ReportInternalError("Parse", 42));
   EXPECT_FALSE(KALO_CHECK(1 + 1 == 3, CHECK_FILE_USERFUNC));
   EXPECT_TRUE(KALO_CHECK(1 + 1 == 2, CHECK_FILE_USERFUNC));
-  ASSERT_EQ(recorder.Count(), 2u);
+  ReportInternalError(std::string(400, 'f').c_str(), 7);
+  ASSERT_EQ(recorder.Count(), 3u);
   const std::string& first = testing::ReportRecorder::Reports()[0];
   const std::string prefix = "Internal error\r\nModule: ";
   ASSERT_EQ(first.compare(0, prefix.size(), prefix), 0) << first;
   const std::string module = first.substr(prefix.size(), first.find(',') - prefix.size());
-  EXPECT_EQ(module.find('/'), std::string::npos) << "the file name, without directories";
+  EXPECT_EQ(module.rfind("expression_diagnostics_test", 0), 0u) << module;
   EXPECT_EQ(first, prefix + module + ", File: Parse (line 42)");
-  const std::string& second = testing::ReportRecorder::Reports()[1];
-  EXPECT_NE(second.find(", File: userfunc (line "), std::string::npos) << second;
-}
-
-TEST(InternalError, LongReportIsCutTo255Characters) {
-  testing::ReportRecorder recorder;
-  const std::string file(400, 'f');
-  ReportInternalError(file.c_str(), 7);
-  ASSERT_EQ(recorder.Count(), 1u);
-  EXPECT_EQ(testing::ReportRecorder::Reports()[0].size(), 255u);
+  EXPECT_NE(testing::ReportRecorder::Reports()[1].find(", File: userfunc (line "),
+            std::string::npos);
+  EXPECT_EQ(testing::ReportRecorder::Reports()[2].size(), 255u);
 }
 
 }  // namespace

@@ -111,12 +111,11 @@ const Case SINGLE_CASES[] = {
   {"ExponentFromTwentyOne", {"Y = X", "X=3.0168212434893705e21"}, "", 0, "Y = 3.0168212434893705e21\n", ""},
   {"NegativeExponent", {"Y = -X", "X=1.5e-300"}, "", 0, "Y = -1.5e-300\n", ""},
   {"DigitsRound", {"--digits", "6", "Z = 2*sin(X) + Y/3", "X=0.5", "Y=6"}, "", 0, "Z = 2.95885\n", ""},
-  {"DigitsDropZeros", {"--digits=3", "Y = X/4", "X=1"}, "", 0, "Y = 0.25\n", ""},
+  {"DigitsDropZeros", {"--digits=3", "Y = X/4", "X=100"}, "", 0, "Y = 25\n", ""},
   {"DigitsInExponent", {"--digits", "2", "Y = X", "X=-1.25e-9"}, "", 0, "Y = -1.3e-9\n", ""},
   {"DigitsOutOfRange", {"--digits", "18", "Y = 1"}, "", 64, "", "--digits takes a whole number from 1 to 17"},
   {"BareExpression", {"1+2"}, "", 0, "3\n", ""},
-  {"LaterEquationsSeeEarlier", {"A = X*2", "B = A+1", "A*B", "A = A*B", "A+1", "X=3"}, "", 0,
-   "A = 6\nB = 7\n42\nA = 42\n43\n", ""},
+  {"LaterEquationsSeeEarlier", {"A = X*2", "B = A+1", "A*B", "A = A*B", "A+1", "X=3"}, "", 0, "A = 6\nB = 7\n42\nA = 42\n43\n", ""},
   {"PiAndE", {"Y = pi*E"}, "", 0, "Y = 8.539734222673566\n", ""},
   {"PiGivenAValue", {"Y = pi", "pi=3"}, "", 0, "Y = 3\n", ""},
   {"HostFunctions", {"Y = abs(-2) + log(e) + log2(8) + round(2.5) + trunc(-1.7) + sign(-3) + hypot(3,4) + cbrt(27)"},
@@ -124,20 +123,13 @@ const Case SINGLE_CASES[] = {
   {"HostFunctionNaN", {"Y = log(X)", "X=-1"}, "", 2, "", "Overflow error"},
   {"DeclaredWithoutValue", {"--vars", "X Y", "Y = X*2"}, "", 64, "", "X has no value"},
   {"ReadBeforeAssigned", {"Y = X*2", "X = 3"}, "", 64, "", "X has no value"},
-  {"ExponentForm", {"Y = X*10", "X=1e300"}, "", 0, "Y = 1e301\n", ""},
-  {"PlainBetweenLimits", {"Y = X*10", "X=1e4"}, "", 0, "Y = 100000\n", ""},
   {"PlainSmall", {"Y = X/8", "X=1e-6"}, "", 0, "Y = 0.000000125\n", ""},
   {"ExponentTiny", {"Y = X/10", "X=1e-7"}, "", 0, "Y = 1e-8\n", ""},
   {"ExponentHuge", {"Y = X*10", "X=1e20"}, "", 0, "Y = 1e21\n", ""},
-  {"NegativeFixed", {"Y = -X", "X=123456789012"}, "", 0, "Y = -123456789012\n", ""},
   {"PlusSignAndBlanks", {"Y = X", "X= +2.5 "}, "", 0, "Y = 2.5\n", ""},
   {"ExplicitVariables", {"--vars", "A X Z", "Z = X*A", "X=3", "A=4"}, "", 0, "Z = 12\n", ""},
   {"AssignedAmongValues", {"X = X*2", "X=4"}, "", 0, "X = 8\n", ""},
-  {"Radians", {"Y = sin(X)", "X=90"}, "", 0, "Y = 0.8939966636005579\n", ""},
-  {"Degrees", {"--degrees", "Y = sin(X)", "X=90"}, "", 0, "Y = 1\n", ""},
-  {"Grads", {"--grads", "Y = sin(X)", "X=100"}, "", 0, "Y = 1\n", ""},
-  {"CompileError", {"Y = 2 + * 3"}, "", 1, "",
-   "kalo: Expected variable or function name\nY = 2 + * ?  3\n"},
+  {"CompileError", {"Y = 2 + * 3"}, "", 1, "", "kalo: Expected variable or function name\nY = 2 + * ?  3\n"},
   {"UndefinedName", {"Y = Q + 1"}, "", 1, "", "Variable or function not defined\nY = Q + ?  1\n'Q' is neither a variable nor a function\n"},
   {"MathError", {"Y = 1/X", "X=0"}, "", 2, "", "kalo: MATH ERROR:  Divide(1,0)\nDivide by 0 error\n"},
   {"NotAmongVars", {"--vars", "X Z", "Z = X", "Y=1"}, "", 64, "", "Y is not among --vars"},
@@ -151,105 +143,71 @@ const Case SINGLE_CASES[] = {
   {"BadOnError", {"--on-error", "ignore", "--csv", "in.csv", "Y = 1"}, "", 64, "", "stop, skip or empty"},
   {"TableAndSweep", {"--csv", "in.csv", "--sweep", "X=0:1:1", "Y = X"}, "", 64, "", "together"},
   {"PlotWithoutSweep", {"--plot", "-", "Y = 1"}, "", 64, "", "--plot draws a sweep"},
-  {"PlotThreeSwept", {"--plot", "-", "--sweep", "A=0:1:1", "--sweep", "B=0:1:1", "--sweep", "C=0:1:1", "Y = A"}, "", 64, "",
-   "--plot draws one or two swept variables"},
+  {"PlotThreeSwept", {"--plot", "-", "--sweep", "A=0:1:1", "--sweep", "B=0:1:1", "--sweep", "C=0:1:1", "Y = A"}, "", 64, "", "--plot draws one or two swept variables"},
   {"LongDelimiter", {"-d", ";;", "--csv", "in.csv", "Y = 1"}, "", 64, "", "--delimiter takes one character"},
 };
 
 const Case TABLE_CASES[] = {
-  {"SeveralEquations", {"--csv", "in.csv", "P = Volts*Amps", "E = P*2"}, "Volts,Amps\n2,3\n", 0,
-   "Volts,Amps,P,E\n2,3,6,12\n", ""},
+  {"SeveralEquations", {"--csv", "in.csv", "P = Volts*Amps", "E = P*2"}, "Volts,Amps\n2,3\n", 0, "Volts,Amps,P,E\n2,3,6,12\n", ""},
   // A row that fails in the second equation must not make the first apply twice to later rows.
   {"ResumesWithoutRepeating", {"--csv", "in.csv", "--on-error", "skip", "X = X*10", "Y = X/Z"},
    "X,Z\n1,1\n2,0\n3,1\n", 0, "X,Z,Y\n10,1,10\n30,1,30\n", "line 3: MATH ERROR"},
-  {"MappedNames", {"--csv", "in.csv", "Y = Temp_C + a_b + _2019 + T__C"}, "Temp C,a-b,2019,T \u00b0C\n1,2,3,4\n", 0,
-   "Temp C,a-b,2019,T \u00b0C,Y\n1,2,3,4,10\n", ""},
+  {"MappedNames", {"--csv", "in.csv", "Y = Temp_C + a_b + _2019 + T__C"}, "Temp C,a-b,2019,T \u00b0C\n1,2,3,4\n", 0, "Temp C,a-b,2019,T \u00b0C,Y\n1,2,3,4,10\n", ""},
   {"ResultReplacesMappedColumn", {"--csv", "in.csv", "Temp_C = 5"}, "Temp C,T\n1,2\n", 0, "Temp C,T\n5,2\n", ""},
-  {"MappedCollision", {"--csv", "in.csv", "Y = Temp_C"}, "Temp C,Temp-C\n1,2\n", 65, "",
-   "column 1 (Temp C) and column 2 (Temp-C) both read as Temp_C"},
+  {"MappedCollision", {"--csv", "in.csv", "Y = Temp_C"}, "Temp C,Temp-C\n1,2\n", 65, "", "column 1 (Temp C) and column 2 (Temp-C) both read as Temp_C"},
   {"Tabs", {"--tsv", "--csv", "in.csv", "C = A+B"}, "A\tB\n1\t2\n", 0, "A\tB\tC\n1\t2\t3\n", ""},
-  {"Semicolons", {"-d", ";", "--csv", "in.csv", "--on-error", "empty", "C = B/A"}, "A;B\n0;2\n", 0,
-   "A;B;C\n0;2;\n", "result left empty"},
+  {"Semicolons", {"-d", ";", "--csv", "in.csv", "--on-error", "empty", "C = B/A"}, "A;B\n0;2\n", 0, "A;B;C\n0;2;\n", "result left empty"},
   {"NoHeader", {"--no-header", "--csv", "in.csv", "c3 = c1+c2"}, "1,2\n3,4\n", 0, "1,2,3\n3,4,7\n", ""},
   {"ColumnNamedE", {"--csv", "in.csv", "Y = e*2"}, "e\n5\n", 0, "e,Y\n5,10\n", ""},
   {"DigitsInTable", {"--digits", "3", "--csv", "in.csv", "Y = X/3"}, "X\n1\n", 0, "X,Y\n1,0.333\n", ""},
   {"CellOutOfRange", {"--csv", "in.csv", "Y = X"}, "X\n1e999\n", 65, "X,Y\n", "line 2, column 1 (X): '1e999' is out of range"},
   {"Folder", {"--csv", ".", "Y = X"}, "", 66, "", "cannot open .: it is a folder"},
-  {"Appends", {"--csv", "in.csv", "Power = Volts*Amps"}, "Volts,Amps\n1,2\n3,4\n", 0,
-   "Volts,Amps,Power\n1,2,2\n3,4,12\n", ""},
-  {"ReplacesInPlace", {"--csv", "in.csv", "y = A+1"}, "A,Y,B\n1,old,\"q,x\"\n2,,z\n", 0,
-   "A,Y,B\n1,2,\"q,x\"\n2,3,z\n", ""},
-  {"NamesIgnoreCase", {"--csv", "in.csv", "P = Volts*amps"}, "volts,AMPS\n2,3\n", 0,
-   "volts,AMPS,P\n2,3,6\n", ""},
+  {"ReplacesInPlace", {"--csv", "in.csv", "y = A+1"}, "A,Y,B\n1,old,\"q,x\"\n2,,z\n", 0, "A,Y,B\n1,2,\"q,x\"\n2,3,z\n", ""},
+  {"NamesIgnoreCase", {"--csv", "in.csv", "P = Volts*amps"}, "volts,AMPS\n2,3\n", 0, "volts,AMPS,P\n2,3,6\n", ""},
   {"CrLf", {"--csv", "in.csv", "C = A+B"}, "A,B\r\n1,2\r\n3,4", 0, "A,B,C\r\n1,2,3\r\n3,4,7\r\n", ""},
   {"QuotedFields", {"--csv", "in.csv", "Y = X*2"},
    "Name,X\n\"two\nlines\",\"2\"\n\"say \"\"hi\"\", x\",3\n", 0,
    "Name,X,Y\n\"two\nlines\",\"2\",4\n\"say \"\"hi\"\", x\",3,6\n", ""},
-  {"UnusedTextColumn", {"--csv", "in.csv", "Y = X"}, "Label,X,Note\nfoo,1,n/a\n", 0,
-   "Label,X,Note,Y\nfoo,1,n/a,1\n", ""},
+  {"UnusedTextColumn", {"--csv", "in.csv", "Y = X"}, "Label,X,Note\nfoo,1,n/a\n", 0, "Label,X,Note,Y\nfoo,1,n/a,1\n", ""},
   {"StandardInput", {"--csv", "-", "Y = X+1"}, "X\n1\n2\n", 0, "X,Y\n1,2\n2,3\n", ""},
-  {"ByteOrderMark", {"--csv", "in.csv", "Y = X+1"}, "\xEF\xBB\xBFX\n1\n", 0,
-   "\xEF\xBB\xBFX,Y\n1,2\n", ""},
+  {"ByteOrderMark", {"--csv", "in.csv", "Y = X+1"}, "\xEF\xBB\xBFX\n1\n", 0, "\xEF\xBB\xBFX,Y\n1,2\n", ""},
   {"BlankLinePassesThrough", {"--csv", "in.csv", "Y = X"}, "X\n1\n\n2\n", 0, "X,Y\n1,1\n\n2,2\n", ""},
   {"Constants", {"--csv", "in.csv", "Y = X*k", "k=0.5"}, "X\n3\n", 0, "X,Y\n3,1.5\n", ""},
   {"ConstantNamesColumn", {"--csv", "in.csv", "Y = X", "x=1"}, "X\n3\n", 64, "", "names a column"},
-  {"NotANumber", {"--csv", "in.csv", "Z = X+Y"}, "X,Y\n1,2\nabc,3\n", 65, "X,Y,Z\n1,2,3\n",
-   "kalo: line 3, column 1 (X): 'abc' is not a number\n"},
-  {"EmptyCell", {"--csv", "in.csv", "Z = X+Y"}, "X,Y\n1, \n", 65, "X,Y,Z\n",
-   "kalo: line 2, column 2 (Y): empty cell\n"},
-  {"RowTooShort", {"--csv", "in.csv", "Z = X"}, "X,Y\n1,2\n1\n", 65, "X,Y,Z\n1,2,1\n",
-   "line 3, column 2 (Y): missing; the header has 2 columns, this row 1"},
-  {"RowTooLong", {"--csv", "in.csv", "Z = X"}, "X,Y\n1,2,3\n", 65, "X,Y,Z\n",
-   "line 2, column 3: one field too many; the header has 2 columns"},
-  {"LineCountsQuotedBreaks", {"--csv", "in.csv", "Y = X"}, "T,X\n\"a\nb\",1\nc,x\n", 65,
-   "T,X,Y\n\"a\nb\",1,1\n", "line 4, column 2 (X): 'x' is not a number"},
-  {"QuoteNeverEnds", {"--csv", "in.csv", "Y = X"}, "X\n\"1\n2\n", 65, "X,Y\n",
-   "line 2, column 1 (X): the quoted field never ends"},
-  {"TextAfterQuote", {"--csv", "in.csv", "Z = Y"}, "X,Y\n\"1\"a,2\n", 65, "X,Y,Z\n",
-   "line 2, column 1 (X): text after the closing quote"},
+  {"NotANumber", {"--csv", "in.csv", "Z = X+Y"}, "X,Y\n1,2\nabc,3\n", 65, "X,Y,Z\n1,2,3\n", "kalo: line 3, column 1 (X): 'abc' is not a number\n"},
+  {"EmptyCell", {"--csv", "in.csv", "Z = X+Y"}, "X,Y\n1, \n", 65, "X,Y,Z\n", "kalo: line 2, column 2 (Y): empty cell\n"},
+  {"RowTooShort", {"--csv", "in.csv", "Z = X"}, "X,Y\n1,2\n1\n", 65, "X,Y,Z\n1,2,1\n", "line 3, column 2 (Y): missing; the header has 2 columns, this row 1"},
+  {"RowTooLong", {"--csv", "in.csv", "Z = X"}, "X,Y\n1,2,3\n", 65, "X,Y,Z\n", "line 2, column 3: one field too many; the header has 2 columns"},
+  {"LineCountsQuotedBreaks", {"--csv", "in.csv", "Y = X"}, "T,X\n\"a\nb\",1\nc,x\n", 65, "T,X,Y\n\"a\nb\",1,1\n", "line 4, column 2 (X): 'x' is not a number"},
+  {"QuoteNeverEnds", {"--csv", "in.csv", "Y = X"}, "X\n\"1\n2\n", 65, "X,Y\n", "line 2, column 1 (X): the quoted field never ends"},
+  {"TextAfterQuote", {"--csv", "in.csv", "Z = Y"}, "X,Y\n\"1\"a,2\n", 65, "X,Y,Z\n", "line 2, column 1 (X): text after the closing quote"},
   {"EmptyInput", {"--csv", "in.csv", "Y = X"}, "", 65, "", "line 1: missing header row"},
-  {"NumbersInHeader", {"--csv", "in.csv", "Y = X"}, "1,2\n3,4\n", 65, "",
-   "line 1: missing header row; found the number 1"},
-  {"SameNameTwice", {"--csv", "in.csv", "Y = X"}, "X,x\n1,2\n", 65, "",
-   "column 1 (X) and column 2 (x) both read as x; the equation cannot tell them apart"},
-  {"UnknownColumn", {"--csv", "in.csv", "P = Volts*Amsp"}, "Volts,Amps\n1,2\n", 1, "",
-   "Variable or function not defined\nP = Volts*Amsp ? \n'Amsp' is neither a variable nor a function\n"
-   "kalo: the table's columns are: Volts, Amps\n"},
-  {"MathErrorStops", {"--csv", "in.csv", "Y = 1/X"}, "X\n1\n0\n2\n", 2, "X,Y\n1,1\n",
-   "kalo: line 3: MATH ERROR:  Divide(1,0)\nDivide by 0 error\n"},
-  {"MathErrorSkipped", {"--csv", "in.csv", "--on-error", "skip", "Y = 1/X"}, "X\n1\n0\n2\n", 0,
-   "X,Y\n1,1\n2,0.5\n", "kalo: 1 row could not be evaluated: left out"},
-  {"MathErrorLeftEmpty", {"--csv", "in.csv", "--on-error=empty", "Y = 1/X"}, "X\n1\n0\n2\n", 0,
-   "X,Y\n1,1\n0,\n2,0.5\n", "result left empty"},
-  {"BadCellLeftEmpty", {"--csv", "in.csv", "--on-error", "empty", "Y = X"}, "X,T\nabc,t\n", 0,
-   "X,T,Y\nabc,t,\n", "'abc' is not a number"},
-  {"RaggedRowLeftEmpty", {"--csv", "in.csv", "--on-error", "empty", "C = A+B"}, "A,B\n1,2\n3\n",
-   0, "A,B,C\n1,2,3\n3,,\n", "missing"},
+  {"NumbersInHeader", {"--csv", "in.csv", "Y = X"}, "1,2\n3,4\n", 65, "", "line 1: missing header row; found the number 1"},
+  {"SameNameTwice", {"--csv", "in.csv", "Y = X"}, "X,x\n1,2\n", 65, "", "column 1 (X) and column 2 (x) both read as x; the equation cannot tell them apart"},
+  {"UnknownColumn", {"--csv", "in.csv", "P = Volts*Amsp"}, "Volts,Amps\n1,2\n", 1, "", "Variable or function not defined\nP = Volts*Amsp ? \n'Amsp' is neither a variable nor a function\n" "kalo: the table's columns are: Volts, Amps\n"},
+  {"MathErrorStops", {"--csv", "in.csv", "Y = 1/X"}, "X\n1\n0\n2\n", 2, "X,Y\n1,1\n", "kalo: line 3: MATH ERROR:  Divide(1,0)\nDivide by 0 error\n"},
+  {"MathErrorSkipped", {"--csv", "in.csv", "--on-error", "skip", "Y = 1/X"}, "X\n1\n0\n2\n", 0, "X,Y\n1,1\n2,0.5\n", "kalo: 1 row could not be evaluated: left out"},
+  {"MathErrorLeftEmpty", {"--csv", "in.csv", "--on-error=empty", "Y = 1/X"}, "X\n1\n0\n2\n", 0, "X,Y\n1,1\n0,\n2,0.5\n", "result left empty"},
+  {"BadCellLeftEmpty", {"--csv", "in.csv", "--on-error", "empty", "Y = X"}, "X,T\nabc,t\n", 0, "X,T,Y\nabc,t,\n", "'abc' is not a number"},
+  {"RaggedRowLeftEmpty", {"--csv", "in.csv", "--on-error", "empty", "C = A+B"}, "A,B\n1,2\n3\n", 0, "A,B,C\n1,2,3\n3,,\n", "missing"},
   {"MissingInput", {"--csv", "absent.csv", "Y = X"}, "", 66, "", "cannot open absent.csv"},
-  {"OutputOverInput", {"--csv", "in.csv", "-o", "./in.csv", "Y = X"}, "X\n1\n", 64, "",
-   "would overwrite the input"},
+  {"OutputOverInput", {"--csv", "in.csv", "-o", "./in.csv", "Y = X"}, "X\n1\n", 64, "", "would overwrite the input"},
 };
 
 const Case SWEEP_CASES[] = {
   {"EndsWhereWritten", {"--sweep", "X=0:0.9:3e-1", "Y = X"}, "", 0, "X,Y\n0,0\n0.3,0.3\n0.6,0.6\n0.9,0.9\n", ""},
   {"StopsBeforeTo", {"--sweep", "X=0:0.2999999999:1e-1", "Y = X"}, "", 0, "X,Y\n0,0\n0.1,0.1\n0.2,0.2\n", ""},
-  {"FineStep", {"--sweep", "X=0.99999998:1:1e-8", "Y = X"}, "", 0,
-   "X,Y\n0.99999998,0.99999998\n0.99999999,0.99999999\n1,1\n", ""},
+  {"FineStep", {"--sweep", "X=0.99999998:1:1e-8", "Y = X"}, "", 0, "X,Y\n0.99999998,0.99999998\n0.99999999,0.99999999\n1,1\n", ""},
   {"HugeDecimals", {"--sweep", "X=1e300:3e300:1e300", "Y = X"}, "", 0, "X,Y\n1e300,1e300\n2e300,2e300\n3e300,3e300\n", ""},
   {"SeveralEquations", {"--sweep", "X=1:2:1", "Y = X*2", "Z = Y+X"}, "", 0, "X,Y,Z\n1,2,3\n2,4,6\n", ""},
   {"TabsNoHeader", {"--tsv", "--no-header", "--sweep", "X=1:2:1", "Y = X"}, "", 0, "1\t1\n2\t2\n", ""},
-  {"Sweeps", {"--sweep", "X=0:1:0.25", "Y = X*2"}, "", 0,
-   "X,Y\n0,0\n0.25,0.5\n0.5,1\n0.75,1.5\n1,2\n", ""},
   {"DecimalPoints", {"--sweep", "X=0:0.3:0.1", "Y = X"}, "", 0, "X,Y\n0,0\n0.1,0.1\n0.2,0.2\n0.3,0.3\n", ""},
   {"Descending", {"--sweep", "X=1:0:-0.5", "Y = X"}, "", 0, "X,Y\n1,1\n0.5,0.5\n0,0\n", ""},
-  {"Grid", {"--sweep", "A=1:2:1", "--sweep", "B=0:1:1", "C = A*10+B"}, "", 0,
-   "A,B,C\n1,0,10\n1,1,11\n2,0,20\n2,1,21\n", ""},
+  {"Grid", {"--sweep", "A=1:2:1", "--sweep", "B=0:1:1", "C = A*10+B"}, "", 0, "A,B,C\n1,0,10\n1,1,11\n2,0,20\n2,1,21\n", ""},
   {"Bessel", {"--sweep", "X=0:0:1", "Y = j0(X)"}, "", 0, "X,Y\n0,1\n", ""},
   {"WithConstant", {"--sweep", "X=1:2:1", "Y = X*k", "k=3"}, "", 0, "X,Y\n1,3\n2,6\n", ""},
-  {"MathErrorStops", {"--sweep", "X=-1:1:1", "Y = 1/X"}, "", 2, "X,Y\n-1,-1\n",
-   "kalo: X=0: MATH ERROR:  Divide(1,0)"},
-  {"MathErrorLeftEmpty", {"--sweep", "X=-1:1:1", "--on-error", "empty", "Y = 1/X"}, "", 0,
-   "X,Y\n-1,-1\n0,\n1,1\n", "result left empty"},
+  {"MathErrorStops", {"--sweep", "X=-1:1:1", "Y = 1/X"}, "", 2, "X,Y\n-1,-1\n", "kalo: X=0: MATH ERROR:  Divide(1,0)"},
+  {"MathErrorLeftEmpty", {"--sweep", "X=-1:1:1", "--on-error", "empty", "Y = 1/X"}, "", 0, "X,Y\n-1,-1\n0,\n1,1\n", "result left empty"},
   {"WrongDirection", {"--sweep", "X=0:1:-1", "Y = X"}, "", 64, "", "the step must lead from 0 to 1"},
   {"ZeroStep", {"--sweep", "X=0:1:0", "Y = X"}, "", 64, "", "the step must lead"},
   {"NoStep", {"--sweep", "X=0:1", "Y = X"}, "", 64, "", "NAME=FROM:TO:STEP"},
@@ -264,23 +222,17 @@ std::string Definitions(int count) {
 }
 
 const Case CALCULATOR_CASES[] = {
-  {"DefinesAndUses", {"-i"}, "X = 2\nY = X*3\nY+1\nX <= 3\n", 0,
-     "X = 2\nY = 6\nans = 7\nans = -1\n", ""},
-  {"BadLinesKeepState", {"--interactive"}, "X = 2\nX = X + * 1\nX = X/0\nX = X+1\n", 0,
-   "X = 2\nX = 3\n",
-   "Expected variable or function name\nX = X + * ?  1\nMATH ERROR:  Divide(2,0)\nDivide by 0 error\n"},
-  {"UnknownNameNotDefined", {"-i"}, "Y = Q\nQ = 1\nY = Q\n", 0, "Q = 1\nY = 1\n",
-   "Variable or function not defined"},
+  {"DefinesAndUses", {"-i"}, "X = 2\nY = X*3\nY+1\nX <= 3\n", 0, "X = 2\nY = 6\nans = 7\nans = -1\n", ""},
+  {"BadLinesKeepState", {"--interactive"}, "X = 2\nX = X + * 1\nX = X/0\nX = X+1\n", 0, "X = 2\nX = 3\n", "Expected variable or function name\nX = X + * ?  1\nMATH ERROR:  Divide(2,0)\nDivide by 0 error\n"},
+  {"UnknownNameNotDefined", {"-i"}, "Y = Q\nQ = 1\nY = Q\n", 0, "Q = 1\nY = 1\n", "Variable or function not defined"},
   {"NamesIgnoreCase", {"-i"}, "abc = 1\nABC = abc + 1\n", 0, "abc = 1\nabc = 2\n", ""},
   {"CommentsBlanksCrLf", {"-i"}, "# note\n\n  \nX = 1\r\n", 0, "X = 1\n", ""},
   {"Degrees", {"-i", "--degrees"}, "Y = sin(90)\n", 0, "Y = 1\n", ""},
   {"NoEquationAllowed", {"-i", "Y = 1"}, "", 64, "", "--interactive takes no equation"},
   {"QuitEnds", {"-i"}, "X = 2\n Quit \nX = 3\n", 0, "X = 2\n", ""},
   {"ExitEnds", {"-i"}, "exit\nX = 3\n", 0, "", ""},
-  {"PiAndEUntilDefined", {"-i"}, "X = 2*pi\ne = 3\ne*X/pi\n", 0,
-   "X = 6.283185307179586\ne = 3\nans = 6\n", ""},
-  {"HundredNamesThenNoRoom", {"-i"}, Definitions(100) + "v101 = 1\nv100 = 0\n", 0,
-   Definitions(100) + "v100 = 0\n", "no room for the new name v101: all 100 names are in use"},
+  {"PiAndEUntilDefined", {"-i"}, "X = 2*pi\ne = 3\ne*X/pi\n", 0, "X = 6.283185307179586\ne = 3\nans = 6\n", ""},
+  {"HundredNamesThenNoRoom", {"-i"}, Definitions(100) + "v101 = 1\nv100 = 0\n", 0, Definitions(100) + "v100 = 0\n", "no room for the new name v101: all 100 names are in use"},
 };
 // Names: how header cells and equation text are matched, and the library's limits on them.
 // Two-letter column names (aa, ab, ...) let an equation over 100 of them fit in 303 characters.
@@ -308,21 +260,15 @@ const std::string LONG_NAME(47, 'v');
 
 const Case NAME_CASES[] = {
   {"ExponentIsNoName", {"--csv", "in.csv", "Y = 2e1 + e1"}, "e1,T\n1,x\n", 0, "e1,T,Y\n1,x,21\n", ""},
-  {"HeaderBlanksAndQuotes", {"--csv", "in.csv", "Y = A+B"}, " A ,\"B\"\n1,2\n", 0,
-   " A ,\"B\",Y\n1,2,3\n", ""},
+  {"HeaderBlanksAndQuotes", {"--csv", "in.csv", "Y = A+B"}, " A ,\"B\"\n1,2\n", 0, " A ,\"B\",Y\n1,2,3\n", ""},
   {"AssignedColumnAlsoRead", {"--csv", "in.csv", "X = X*2"}, "X,T\n4,t\n", 0, "X,T\n8,t\n", ""},
-  {"UnusableHeaderPassesThrough", {"--csv", "in.csv", "Y = X"}, "Time (s),X\n1,2\n", 0,
-   "Time (s),X,Y\n1,2,2\n", ""},
-  {"LongestName", {"--csv", "in.csv", "Y = " + LONG_NAME}, LONG_NAME + "\n5\n", 0,
-   LONG_NAME + ",Y\n5,5\n", ""},
-  {"HundredColumns", {"--csv", "in.csv", SumOfColumns(99)}, ManyColumns(99), 0,
-   ManyColumns(99, ",S", ",4851"), ""},
-  {"EquationTooLong", {"Y = X" + std::string(300, ' ') + "+1", "X=1"}, "", 1, "",
-   "The equation has 307 characters; at most 303 are read"},
-  {"TooManyVariables", {"--csv", "in.csv", SumOfColumns(99), "k=1", "m=2"}, ManyColumns(99), 1,
-   "", "Too many variables"},
+  {"UnusableHeaderPassesThrough", {"--csv", "in.csv", "Y = X"}, "Time (s),X\n1,2\n", 0, "Time (s),X,Y\n1,2,2\n", ""},
+  {"LongestName", {"--csv", "in.csv", "Y = " + LONG_NAME}, LONG_NAME + "\n5\n", 0, LONG_NAME + ",Y\n5,5\n", ""},
+  {"HundredColumns", {"--csv", "in.csv", SumOfColumns(99)}, ManyColumns(99), 0, ManyColumns(99, ",S", ",4851"), ""},
+  {"EquationTooLong", {"Y = X" + std::string(300, ' ') + "+1", "X=1"}, "", 1, "", "The equation has 307 characters; at most 303 are read"},
+  {"TooManyVariables", {"--csv", "in.csv", SumOfColumns(99), "k=1", "m=2"}, ManyColumns(99), 1, "", "Too many variables"},
   {"DegreesInTable", {"--degrees", "--csv", "in.csv", "Y = sin(X)"}, "X\n90\n", 0, "X,Y\n90,1\n", ""},
-  {"LastUnitWins", {"--degrees", "--radians", "Y = sin(X)", "X=0"}, "", 0, "Y = 0\n", ""},
+  {"LastUnitWins", {"--radians", "--degrees", "Y = sin(X)", "X=90"}, "", 0, "Y = 1\n", ""},
   {"GradsInSweep", {"--grads", "--sweep", "X=100:100:1", "Y = sin(X)"}, "", 0, "X,Y\n100,1\n", ""},
   {"BlankHeader", {"--csv", "in.csv", "Y = X"}, "\n1\n", 65, "", "line 1: missing header row"},
 };
@@ -436,7 +382,6 @@ TEST(ToolOutput, FailedRunLeavesTargetAlone) {
   const std::vector<std::vector<std::string>> runs = {
       {"--csv", "in.csv", "-o", "out.csv", "Y = 1/X"},
       {"--csv", "in.csv", "-o", "out.csv", "Y = X*"},
-      {"--csv", "in.csv", "-o", "out.csv", "Y = Q"},
       {"--sweep", "X=-1:1:1", "-o", "out.csv", "Y = 1/X"},
   };
   for (const std::vector<std::string>& args : runs) {
@@ -451,21 +396,21 @@ TEST(ToolOutput, FailedRunLeavesTargetAlone) {
   }
 }
 
+// -o writes the table to its file, or fails with 73 where the file cannot be made.
 TEST(ToolOutput, WritesFileGivenWithO) {
-  Sandbox sandbox;
-  WriteFile(sandbox.dir / "in.csv", "X\n2\n");
-  Outcome outcome = sandbox.Run({"--csv", "in.csv", "-o", "out.csv", "Y = X*X"}, "");
-  EXPECT_EQ(outcome.exitCode, 0);
-  EXPECT_EQ(outcome.out, "");
-  EXPECT_EQ(ReadFile(sandbox.dir / "out.csv"), "X,Y\n2,4\n");
-}
-
-TEST(ToolOutput, UnwritableOutputExits73) {
-  Sandbox sandbox;
-  WriteFile(sandbox.dir / "in.csv", "X\n2\n");
-  Outcome outcome = sandbox.Run({"--csv", "in.csv", "-o", "no/such/dir/out.csv", "Y = X"}, "");
-  EXPECT_EQ(outcome.exitCode, 73);
-  EXPECT_NE(outcome.err.find("cannot create no/such/dir/out.csv"), std::string::npos);
+  for (const char* path : {"out.csv", "no/such/dir/out.csv"}) {
+    Sandbox sandbox;
+    WriteFile(sandbox.dir / "in.csv", "X\n2\n");
+    Outcome outcome = sandbox.Run({"--csv", "in.csv", "-o", path, "Y = X*X"}, "");
+    EXPECT_EQ(outcome.out, "");
+    if (std::string(path) == "out.csv") {
+      EXPECT_EQ(outcome.exitCode, 0);
+      EXPECT_EQ(ReadFile(sandbox.dir / path), "X,Y\n2,4\n");
+    } else {
+      EXPECT_EQ(outcome.exitCode, 73);
+      EXPECT_NE(outcome.err.find(std::string("cannot create ") + path), std::string::npos);
+    }
+  }
 }
 
 // The built-ins come first, the command's own functions apart after them, none under both.
@@ -474,33 +419,25 @@ TEST(ToolInfo, ListsBuiltinsThenTheCommandsFunctions) {
   Outcome outcome = sandbox.Run({"--functions"}, "");
   EXPECT_EQ(outcome.exitCode, 0);
   std::istringstream lines(outcome.out);
-  std::map<std::string, int> builtins;
-  std::map<std::string, int> added;
+  std::map<std::string, int> sections[2];
   std::string line;
   std::getline(lines, line);  // the heading
-  std::map<std::string, int>* section = &builtins;
+  int section = 0;
   while (std::getline(lines, line)) {
-    if (line.empty() || line.back() == ':') {
-      section = &added;
-      continue;
-    }
     std::istringstream fields(line);
     std::string name;
     int count = -1;
-    fields >> name >> count;
-    (*section)[name] = count;
+    if (line.empty() || line.back() == ':')
+      section = 1;
+    else if (fields >> name >> count)
+      sections[section][name] = count;
   }
-  EXPECT_EQ(builtins.size(), 32u);
-  const std::map<std::string, int> expected = {{"sin", 1}, {"atan2", 2}, {"if", 3}};
-  for (const auto& [name, count] : expected) EXPECT_EQ(builtins[name], count) << name;
-  const std::map<std::string, int> own = {{"abs", 1},   {"log", 1},  {"log2", 1},  {"round", 1},
-                                          {"trunc", 1}, {"sign", 1}, {"hypot", 2}, {"cbrt", 1}};
-  for (const auto& [name, count] : own) {
-    if (builtins.count(name) == 0) {
-      EXPECT_EQ(added[name], count) << name;
-    }
-  }
-  for (const auto& row : added) EXPECT_EQ(builtins.count(row.first), 0u) << row.first;
+  EXPECT_EQ(sections[0].size(), 32u);
+  const std::map<std::string, int> expected = {
+      {"sin", 1}, {"atan2", 2}, {"if", 3}, {"hypot", 2}, {"cbrt", 1}};
+  for (const auto& [name, count] : expected)
+    EXPECT_EQ(sections[0].count(name) ? sections[0][name] : sections[1][name], count) << name;
+  for (const auto& row : sections[1]) EXPECT_EQ(sections[0].count(row.first), 0u) << row.first;
 }
 
 TEST(ToolInfo, HelpAndVersion) {
