@@ -36,9 +36,12 @@ def value(x):
     return bytes([0x80]) + struct.pack(">d", x)
 
 
-def evaluate(slot, values, shape=0, traps=0, repeat=False):
-    return bytes([1, slot, 2 if repeat else 0]) + b"".join(value(v) for v in values) + \
-        bytes([shape, traps])
+def evaluate(slot, values, shape=0, traps=0, repeat=False, rows=()):
+    """Evaluates `values`; with `rows`, also each later row, through the columns export: row r
+    changes variable r - 1 of the row before to rows[r - 1]."""
+    fill = 4 | len(rows) << 3 if rows else 2 if repeat else 0
+    return bytes([1, slot, fill]) + b"".join(value(v) for v in values) + bytes([shape, traps]) + \
+        b"".join(value(v) for v in rows)
 
 
 def register(name, count, action, code=0, target=0):
@@ -239,6 +242,15 @@ SEEDS = {
     "host_state_traps": seed("X Y", "Y = X / 3 + X * X", evaluate(0, [1.0, 0], 0x80 | 0x0F, 0x1C),
                              evaluate(0, [1e200, 0], 0x80 | 0x72, 0x04),
                              evaluate(0, [1.0, 0], 0x0C, 0), evaluate(0, [0.1, 0], 0x03, 0)),
+    "columns": seed("X Y Z", "Z = X / Y + Z", evaluate(0, [1.0, 2.0, 0.5], rows=[3.0, 0.0, 0.5]),
+                    evaluate(0, [1.0, 2.0, 0.5], rows=[-1.0, 4.0]), pair(1, 0),
+                    evaluate(1, [PI, 1.0, 0], rows=[1e-310]), pair(2, 6),
+                    evaluate(2, [1.0, 0], rows=[2.0, 3.0])),
+    "columns_host": seed("X Y", "Y = 1", register("f0", 1, "sum"), register("g", 1, "fail", 301),
+                         compile_(0, "X Y", "Y = f0(X) + g(X)"),
+                         evaluate(0, [1.0, 0], rows=[2.0]), register("g", 1, "clear"),
+                         evaluate(0, [1.0, 0], rows=[2.0, 3.0]), register("f1", 1, "throw"),
+                         compile_(1, "X Y", "Y = f1(X)"), evaluate(1, [1.0, 0], rows=[2.0])),
     "invalid_handles": seed("X Y", "Y = X", invalid_handles(), invalid_handles(0),
                             invalid_handles(0xEE55), destroy(0), evaluate(0, [1.0, 0]),
                             error_text(0), units(0, 2)),
