@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
         Ok("Y = X = X", {NaN}, 0), Ok("Y = X <> X", {NaN}, -1), Ok("Y = X < 1", {NaN}, 0),
         Ok("Y = X >= 1", {NaN}, 0),
         // ToInteger32: nearest, halves away from zero, bounds tested before rounding.
-        Ok("Y = 2.5 and 7", {}, 3), Ok("Y = -2.5 or 0", {}, -3), Ok("Y = 0.4 or 0", {}, 0),
+        Ok("Y = 2.5 and 7", {}, 3), Ok("Y = 0.5 or 0", {}, 1), Ok("Y = -2.5 or 0", {}, -3), Ok("Y = 0.4 or 0", {}, 0),
         Ok("Y = X or 0", {-0.4}, 0), Ok("Y = 2147483647 or 0", {}, 2147483647),
         Ok("Y = X or 0", {-2147483648.0}, -2147483648.0), Ok("Y = X and 1", {NaN}, 0),
         Fails("Y = 2147483647.4 or 0", {}, 303,
@@ -234,9 +234,8 @@ class FloatState : public ::testing::TestWithParam<TrapRow> {};
 
 TEST_P(FloatState, KeepsOnlyTheGuardedTraps) {
   const TrapRow& row = GetParam();
-  // The arithmetic path, a maths-library call, a fault, and a run that stops at the end.
-  const char* const equations[] = {"Y = X / 3", "Y = sin(X) + exp(X)", "Y = X / 0", "Y = X * X",
-                                   "Y = jn(3, X)"};
+  // The arithmetic path, a fault, and a maths-library call, which may use the x87 unit.
+  const char* const equations[] = {"Y = X / 3", "Y = X / 0", "Y = jn(3, X)"};
   for (const char* equation : equations) {
     Handle expression(equation, "X Y");
     double values[2] = {1, 0};
@@ -264,21 +263,6 @@ INSTANTIATE_TEST_SUITE_P(Traps, FloatState,
                                            TrapRow{FE_DIVBYZERO | FE_INVALID, FE_UPWARD},
                                            TrapRow{FE_OVERFLOW | FE_UNDERFLOW, FE_DOWNWARD},
                                            TrapRow{FE_INEXACT, FE_TOWARDZERO}));
-
-// Flags the host left set, in either unit, neither end the run nor survive it.
-TEST(FloatFlags, HostFlagsAreClearedAroundTheRun) {
-  for (const char* equation : {"Y = X + 1", "Y = cos(X)"}) {
-    Handle expression(equation, "X Y");
-    double values[2] = {0, 0};
-    std::feraiseexcept(FE_DIVBYZERO | FE_OVERFLOW | FE_UNDERFLOW | FE_INVALID | FE_INEXACT);
-    const int returned = KaloEvalExpression(expression.get(), values);
-    const int flags = std::fetestexcept(FE_ALL_EXCEPT);
-    std::feclearexcept(FE_ALL_EXCEPT);
-    EXPECT_EQ(returned, 1) << equation;
-    EXPECT_EQ(values[1], 1) << equation;
-    EXPECT_EQ(flags, 0) << equation;
-  }
-}
 
 #if defined(__x86_64__)
 // Flush-to-zero and denormals-are-zero set by the host neither hide a denormal operand from the
