@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kalo.h"
+#include "support/eval_harness.h"
 
 extern "C" int KaloCHeaderCheck(void);
 
@@ -210,6 +211,18 @@ TEST(RegisterFunction, SameNameInAnyCaseReplacesAndRefusalsChangeNothing) {
   EXPECT_EQ(KaloRegisterFunction("myFunc", 1, nullptr, 0), 0);
   EXPECT_EQ(Evaluate("Y = MyFunc(1, 2, 3)"), 26.0);
   EXPECT_EQ(Parse("Y = MYFUNC(1)", "Y").text, "Missing function argument\r\nY = MYFUNC(1) ? ");
+  KaloRegisterFunction(nullptr, 0, nullptr, 0);
+}
+
+// An internal check that fails while compiling leaves the one text the host can read, and a
+// report; a function without parameters cannot be called, so its call trips one.
+TEST(RegisterFunction, CallOfAFunctionWithoutParametersFailsWithCode4AndOneReport) {
+  ASSERT_EQ(KaloRegisterFunction("zero", 0, &Negate, 0), 1);
+  const kalo_test::HostReports reports;
+  const Parsed parsed = Parse("Y = zero()", "Y");
+  EXPECT_EQ(parsed.code, 4);
+  EXPECT_EQ(parsed.text, "Internal error");
+  EXPECT_EQ(kalo_test::HostReports::Texts().size(), 1u);
   KaloRegisterFunction(nullptr, 0, nullptr, 0);
 }
 
