@@ -25,7 +25,8 @@ void ExpectColumnsMatchRows(const char* equation, const std::vector<double>& xs,
   ASSERT_NE(rows, nullptr);
   const long count = static_cast<long>(xs.size());
   std::vector<double> x = xs, y = ys, z(xs.size(), -7.0);
-  double* pointers[] = {x.data(), y.data(), z.data()};
+  // The null after the three columns must never be read: there are three variables.
+  double* pointers[] = {x.data(), y.data(), z.data(), nullptr};
   const long evaluated = KaloEvalExpressionColumns(columns, pointers, count);
   long expected = count;
   for (long row = 0; row < count; ++row) {
@@ -47,8 +48,10 @@ TEST(Columns, MatchRowByRowEvaluation) {
   const std::vector<double> xs = {1, 2, 0.5, -3, 1e300, 4, 0, 9};
   const std::vector<double> ys = {2, 0, 7, 1e-310, 1e300, 2, 0, 1};
   for (const char* equation : {"Z = X + Y", "Z = X / Y", "Z = X * Y", "Z = sin(X) + sqrt(Y)",
-                               "Z = if(X > Y, X, Y) + Z", "Z = ln(X)", "Z = X"})
+                               "Z = if(X > Y, X, Y) + Z", "Z = ln(X)", "Z = X"}) {
     ExpectColumnsMatchRows(equation, xs, ys);
+    ExpectColumnsMatchRows(equation, {xs[0]}, {ys[0]});
+  }
 }
 
 TEST(Columns, RefusesBadArgumentsAndHandles) {

@@ -55,6 +55,13 @@ TEST(ParseExpression, RefusesNullsAndReportsListAndCompileFaults) {
     EXPECT_EQ(parsed.code, row.code) << parsed.text;
     EXPECT_EQ(parsed.text, row.text);
   }
+  // A list holds at most 100 names.
+  std::string names;
+  for (int i = 0; i < 101; ++i) names += " v" + std::to_string(i);
+  EXPECT_EQ(Parse("v0 = 1", names.c_str()).code, 1);
+  EXPECT_EQ(Parse("v0 = 1", names.c_str()).text.substr(0, 18), "Too many variables");
+  names.resize(names.rfind(' '));
+  EXPECT_EQ(Parse("v0 = v99", names.c_str()).code, -1);
   // Each out-parameter may be null on its own.
   int code = 0;
   EXPECT_EQ(KaloParseExpression(nullptr, "X", &code, nullptr), nullptr);

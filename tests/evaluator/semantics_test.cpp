@@ -78,9 +78,10 @@ INSTANTIATE_TEST_SUITE_P(
         Ok("Y = X = X", {NaN}, 0), Ok("Y = X <> X", {NaN}, -1), Ok("Y = X < 1", {NaN}, 0),
         Ok("Y = X >= 1", {NaN}, 0),
         // ToInteger32: nearest, halves away from zero, bounds tested before rounding.
-        Ok("Y = 2.5 and 7", {}, 3), Ok("Y = 0.5 or 0", {}, 1), Ok("Y = -2.5 or 0", {}, -3), Ok("Y = 0.4 or 0", {}, 0),
-        Ok("Y = X or 0", {-0.4}, 0), Ok("Y = 2147483647 or 0", {}, 2147483647),
-        Ok("Y = X or 0", {-2147483648.0}, -2147483648.0), Ok("Y = X and 1", {NaN}, 0),
+        Ok("Y = 2.5 and 7", {}, 3), Ok("Y = 0.5 or 0", {}, 1), Ok("Y = -2.5 or 0", {}, -3),
+        Ok("Y = 0.4 or 0", {}, 0), Ok("Y = X or 0", {-0.4}, 0),
+        Ok("Y = 2147483647 or 0", {}, 2147483647), Ok("Y = X or 0", {-2147483648.0}, -2147483648.0),
+        Ok("Y = X and 1", {NaN}, 0),
         Fails("Y = 2147483647.4 or 0", {}, 303,
               "MATH ERROR:  or(2.14748E+09,0)\r\nOverflow range error"),
         Fails("Y = -2147483648.5 or 0", {}, 303,
@@ -115,6 +116,11 @@ INSTANTIATE_TEST_SUITE_P(
         Fails("Y = Z * X", {1e300, 0, 1e-310}, 201,
               "MATH ERROR:  Multiply(1E-310,1E+300)\r\nDenormalized number"),
         Fails("Y = X < 1", {1e-310}, 201, "MATH ERROR:  <(1E-310,1)\r\nDenormalized number"),
+        Fails("Y = 1 > X", {1e-310}, 201, "MATH ERROR:  >(1,1E-310)\r\nDenormalized number"),
+        Fails("Y = X >= 1", {1e-310}, 201, "MATH ERROR:  >=(1E-310,1)\r\nDenormalized number"),
+        Fails("Y = X <= 1", {1e-310}, 201, "MATH ERROR:  <=(1E-310,1)\r\nDenormalized number"),
+        Fails("Y = X = 1", {1e-310}, 201, "MATH ERROR:  =(1E-310,1)\r\nDenormalized number"),
+        Fails("Y = X <> 1", {1e-310}, 201, "MATH ERROR:  <>(1E-310,1)\r\nDenormalized number"),
         Fails("Y = X + 1", {INF}, 205, "MATH ERROR:  Add(INF,1)\r\nOverflow error"),
         Fails("Y = X * 1", {NaN}, 205, "MATH ERROR:  Multiply(NAN,1)\r\nOverflow error"),
         Fails("Y = X - X", {INF}, 205, "MATH ERROR:  Subtract(INF,INF)\r\nOverflow error"),
@@ -161,15 +167,16 @@ TEST(Random, RangesAndFifteenBitDraws) {
     const char* equation;
     double low, high;  // low <= value < high, unless `closedHigh`
     bool closedHigh;
+    double mean;  // of 200 draws, within 0.6
   } const rows[] = {
-      {"Y = randu(10)", 0, 10, false},
-      {"Y = randu(-10)", -10, 0, true},
-      {"Y = randn(0, 1)", -6, 6, true},
-      {"Y = randn(X, 2)", 100 - 12, 100 + 12, true},
+      {"Y = randu(10)", 0, 10, false, 5},
+      {"Y = randu(-10)", -10, 0, true, -5},
+      {"Y = randn(0, 1)", -6, 6, true, 0},
+      {"Y = randn(X, 2)", 100 - 12, 100 + 12, true, 100},
   };
   for (const RangeRow& row : rows) {
     Handle expression(row.equation, "X Y");
-    double distinct = NaN;
+    double distinct = NaN, sum = 0;
     int differing = 0;
     for (int i = 0; i < 200; ++i) {
       double values[2] = {100, 0};
@@ -182,9 +189,11 @@ TEST(Random, RangesAndFifteenBitDraws) {
       else
         EXPECT_LT(values[1], row.high) << row.equation;
       if (i > 0 && values[1] != distinct) ++differing;
+      sum += values[1];
       distinct = values[1];
     }
     EXPECT_GT(differing, 150) << row.equation << " does not draw anew";
+    EXPECT_NEAR(sum / 200, row.mean, 0.6) << row.equation;
   }
   // Three 15-bit draws, each scaled by 1/32768: times 2^45 the value is a whole number.
   Handle whole("Y = randu(35184372088832)", "X Y");

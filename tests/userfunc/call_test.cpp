@@ -265,7 +265,9 @@ TEST_F(HostCall, ParameterCountIsReadAtEvaluation) {
     EXPECT_EQ(outcome.flagsAfter, 0) << row.equation;
     EXPECT_EQ(values[1], 9) << row.equation;
     EXPECT_EQ(calls.size(), row.arguments.empty() ? 0u : 1u) << row.equation;
-    if (!calls.empty()) EXPECT_EQ(calls[0].arguments, row.arguments) << row.equation;
+    if (!calls.empty()) {
+      EXPECT_EQ(calls[0].arguments, row.arguments) << row.equation;
+    }
     EXPECT_EQ(reports.size(), row.reportCount) << row.equation;
     for (const std::string& report : reports) {
       EXPECT_NE(report.find("Parse"), std::string::npos) << report;
