@@ -73,6 +73,8 @@ INSTANTIATE_TEST_SUITE_P(
         // NearlyEqual: a tolerance of 1e-15 relative to the left operand only.
         Ok("Y = 1 = 1.0000000000000009", {}, -1), Ok("Y = 1 = 1.000000000000002", {}, 0),
         Ok("Y = 1e15 = 999999999999999", {}, -1), Ok("Y = 999999999999999 = 1e15", {}, 0),
+        Ok("Z = X = Y", {5e15, 4999999999999995.0}, -1),  // the tolerance is closed
+        Ok("Z = X = Y", {std::ldexp(5e15, -1000), std::ldexp(4999999999999995.0, -1000)}, -1),
         Ok("Y = 0 = X", {1e-300}, 0), Ok("Y = 0 = 0", {}, -1), Ok("Y = X = 0", {-0.0}, -1),
         Ok("Y = 1 = X", {1 + 0x4p-52}, -1), Ok("Y = 1 = X", {1 + 0x5p-52}, 0),
         Ok("Y = X = X", {NaN}, 0), Ok("Y = X <> X", {NaN}, -1), Ok("Y = X < 1", {NaN}, 0),
