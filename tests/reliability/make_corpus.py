@@ -83,20 +83,8 @@ def clear():
     return bytes([7, 0])
 
 
-def enum(stop, nonzero=1):
-    return bytes([8, stop, nonzero])
-
-
 def destroy(slot):
-    return bytes([9, slot])
-
-
-def invalid_handles(word=0x12345678):
-    return bytes([10, 1]) + struct.pack(">I", word)
-
-
-def null_argument(which, slot=0):
-    return bytes([10, 0, which, slot])
+    return bytes([8, slot])
 
 
 def seed(variables, equation, *script):
@@ -106,15 +94,13 @@ def seed(variables, equation, *script):
 PI = 3.14159265358979
 SEEDS = {
     "basic": seed("X Y Z", "Z = 2*sin(X) + Y/3", evaluate(0, [PI, 1, 0], repeat=True),
-                  error_text(0), units(0, 0), evaluate(0, [90.0, 3, 0]), enum(40)),
+                  error_text(0), units(0, 0), evaluate(0, [90.0, 3, 0])),
     "divide_by_zero": seed("X Y", "Y = X / 0", evaluate(0, [1, 0]), error_text(0)),
     "sqrt_negative": seed("X Y", "Y = sqrt(X)", evaluate(0, [-1.0, 0]), error_text(0)),
     "multiply_overflow_underflow": seed("X Y", "Y = X * X", evaluate(0, [1e200, 0]),
                                         evaluate(0, [1e-200, 0]), error_text(0)),
     "denormal_operand": seed("X Y", "Y = X + 1", evaluate(0, [1e-310, 0]),
                              evaluate(0, ["denorm_min", 0]), error_text(0)),
-    "null_values": seed("X Y", "Y = X + 1", null_argument(3, 0), error_text(0)),
-    "null_arguments": seed("X Y", "Y = X", null_argument(1), null_argument(2), null_argument(0)),
     "empty_equation": seed("X", ""),
     "empty_list": seed("", "Y = X"),
     "two_trailing_spaces": seed("X  ", "X = 1"),
@@ -256,10 +242,6 @@ SEEDS = {
                                evaluate(0, [800.0, 0], 0x80 | 0x0E, 0x2C),
                                compile_(1, "X Y", "Y = X / 0"),
                                evaluate(1, [1.0, 0], 0x80 | 0x03, 0x3F)),
-    "invalid_handles": seed("X Y", "Y = X", invalid_handles(), invalid_handles(0),
-                            invalid_handles(0xEE55), destroy(0), evaluate(0, [1.0, 0]),
-                            error_text(0), units(0, 2)),
-    "enumeration": seed("X Y", "Y = X", enum(0), enum(5, 3), enum(31, 0xFF), enum(39, 2)),
     "slots": seed("X Y", "Y = X", pair(1, 0), pair(2, 4), pair(3, 5), evaluate(2, [0.0, 0]),
                   evaluate(3, [3.0, 0]), destroy(1), pair(1, 7),
                   evaluate(1, [1.0, 2.0, 3.0, 0]), compile_(2, "X Y", "Y = 1 +", False),
