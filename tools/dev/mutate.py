@@ -234,6 +234,8 @@ def main():
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--report", help="report path without extension (.json and .md)")
     parser.add_argument("--list", action="store_true", help="print the sample and stop")
+    parser.add_argument("--survivors-of", metavar="JSON",
+                        help="run only the mutants of the sample that survived in this report")
     args = parser.parse_args()
     root = os.path.abspath(args.root)
     build = os.path.abspath(args.build or os.path.join(root, "build", "mutate"))
@@ -242,6 +244,11 @@ def main():
     Configure(root, build)
     everything = Candidates(root, BuiltSources(build))
     sample = random.Random(args.seed).sample(everything, min(args.count, len(everything)))
+    if args.survivors_of:
+        with open(args.survivors_of) as f:
+            survived = {(r["file"], r["line"], r["new"]) for r in json.load(f)["mutants"]
+                        if r["outcome"] == "survived"}
+        sample = [m for m in sample if (m[0], m[1], m[3].strip()) in survived]
     if args.list:
         for path, number, kind, new in sample:
             print("%s:%d %s: %s" % (path, number, kind, new.strip()))
