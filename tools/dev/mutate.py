@@ -164,7 +164,7 @@ def Test(build, jobs, timeout):
 
 def FailedTest(output):
     for line in output.splitlines():
-        match = re.search(r"Test\s+#\d+: (\S+) \.*\s*\*+(Failed|Timeout|Exception)", line)
+        match = re.search(r"Test\s+#\d+: (\S+) .*?\*\*\*(Failed|Timeout|Exception)", line)
         if match:
             return "%s (%s)" % (match.group(1), match.group(2).lower())
     return ""
