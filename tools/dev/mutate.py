@@ -254,7 +254,9 @@ def main():
             print("%s:%d %s: %s" % (path, number, kind, new.strip()))
         return 0
     status, output = Build(build, args.jobs)
-    if status != 0 or Test(build, args.jobs, args.timeout)[0] != 0:
+    if status == 0:
+        status, output = Test(build, args.jobs, args.timeout)
+    if status != 0:
         sys.exit("the unmutated sources must build and pass first:\n" + output[-3000:])
 
     restorer = Restorer()
