@@ -62,6 +62,14 @@ TEST(ParseExpression, RefusesNullsAndReportsListAndCompileFaults) {
   EXPECT_EQ(Parse("v0 = 1", names.c_str()).text.substr(0, 18), "Too many variables");
   names.resize(names.rfind(' '));
   EXPECT_EQ(Parse("v0 = v99", names.c_str()).code, -1);
+  // ...and with 100 literals the pool's 200 slots are full, every one still its own.
+  std::string sum = "v0 = 1";
+  for (int i = 2; i <= 100; ++i) sum += "+" + std::to_string(i);
+  void* full = KaloParseExpression(sum.c_str(), names.c_str(), nullptr, nullptr);
+  std::vector<double> values(100, 0.0);
+  EXPECT_EQ(KaloEvalExpression(full, values.data()), 1);
+  EXPECT_EQ(values[0], 5050);
+  KaloDestroyExpression(full);
   // Each out-parameter may be null on its own.
   int code = 0;
   EXPECT_EQ(KaloParseExpression(nullptr, "X", &code, nullptr), nullptr);

@@ -25,7 +25,7 @@ enum class Action {
   THROW, DIVIDE_BY_ZERO, OVERFLOW_, UNDERFLOW_, DENORMAL_OPERAND, INEXACT,
   INVALID_THEN_5,  // raises the invalid flag, then writes 5
   RETURN_NAN,
-  X87_INEXACT_THEN_5, X87_DIVIDE_BY_ZERO,  // long double arithmetic: the x87 unit's own flags
+  X87_INEXACT_THEN_5, X87_INVALID_THEN_5, X87_DIVIDE_BY_ZERO,  // long double: the x87's own flags
 };
 // clang-format on
 
@@ -94,6 +94,7 @@ int Host(double* arguments, double* result, long userValue) {
     case Action::INVALID_THEN_5: vSink = vZero / vZero; *result = 5; break;
     case Action::RETURN_NAN: *result = NaN; break;
     case Action::X87_INEXACT_THEN_5: vLongSink = vLongOne / 3.0L; *result = 5; break;
+    case Action::X87_INVALID_THEN_5: vLongSink = vLongZero / vLongZero; *result = 5; break;
     case Action::X87_DIVIDE_BY_ZERO: vLongSink = vLongOne / vLongZero; break;
   }
   // clang-format on
@@ -208,6 +209,7 @@ TEST_F(HostCall, FailuresPassThroughAndHostCallsRecordNothing) {
       {1, Action::RETURN_NAN, 0, "Y = f(X)", 0, "No errors", NaN},
       {1, Action::RETURN_NAN, 0, "Y = f(X) + 1", 205, "MATH ERROR:  Add(NAN,1)\r\nOverflow error", 0},
       {1, Action::X87_INEXACT_THEN_5, 0, "Y = f(X) + 1", 0, "No errors", 6},
+      {1, Action::X87_INVALID_THEN_5, 0, "Y = f(X) + 1", 0, "No errors", 6},
       {1, Action::X87_DIVIDE_BY_ZERO, 0, "Y = f(X) * 2", 202, "MATH ERROR:  f(0)\r\nDivide by 0 error", 0},
   };
   // clang-format on
