@@ -44,7 +44,6 @@ if [ "${SKIP_VALGRIND:-0}" != 1 ]; then
     'Names/ToolTest.PrintsAndExitsAsExpected/5'
     'Record.LastWordAndOperandsOfTheLastBuiltinOperation'
     'Reliability.ThreadsEvaluateTheirOwnExpressionsAtOnce'
-    'Throws/HostException.*'
     'Traps/FloatState.*'
   )
   filter="-$(IFS=:; echo "${excluded[*]}")"

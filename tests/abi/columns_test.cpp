@@ -28,7 +28,8 @@ void ExpectColumnsMatchRows(const char* equation, const std::vector<double>& xs,
   ASSERT_NE(rows, nullptr);
   const long count = static_cast<long>(xs.size());
   std::vector<double> x = xs, y = ys, z(xs.size(), -7.0);
-  double* pointers[] = {x.data(), y.data(), z.data()};
+  // The null after the three columns must never be read: there are three variables.
+  double* pointers[] = {x.data(), y.data(), z.data(), nullptr};
   const long evaluated = KaloEvalExpressionColumns(columns, pointers, count);
   long expected = count;
   for (long row = 0; row < count; ++row) {
@@ -53,8 +54,10 @@ TEST(Columns, MatchRowByRowEvaluation) {
   for (const char* equation :
        {"Z = X + Y", "Z = X / Y", "Z = X * Y", "Z = sin(X) + sqrt(Y)", "Z = if(X > Y, X, Y) + Z",
         "Z = ln(X)", "Z = X", "Z = (X * 1e-200) * (Y * 1e-200)", "Z = pow(X, -2) + d2r(Y)",
-        "Z = max(X, Y) / (X - Y)"})
+        "Z = max(X, Y) / (X - Y)"}) {
     ExpectColumnsMatchRows(equation, xs, ys);
+    ExpectColumnsMatchRows(equation, {xs[0]}, {ys[0]});
+  }
 }
 
 // A host function that keeps every argument it gets, and refuses (code 77) a huge one.

@@ -36,9 +36,12 @@ def value(x):
     return bytes([0x80]) + struct.pack(">d", x)
 
 
-def evaluate(slot, values, shape=0, traps=0, repeat=False):
-    return bytes([1, slot, 2 if repeat else 0]) + b"".join(value(v) for v in values) + \
-        bytes([shape, traps])
+def evaluate(slot, values, shape=0, traps=0, repeat=False, rows=()):
+    """Evaluates `values`; with `rows`, also each later row, through the columns export: row r
+    changes variable r - 1 of the row before to rows[r - 1]."""
+    fill = 4 | len(rows) << 3 if rows else 2 if repeat else 0
+    return bytes([1, slot, fill]) + b"".join(value(v) for v in values) + bytes([shape, traps]) + \
+        b"".join(value(v) for v in rows)
 
 
 def register(name, count, action, code=0, target=0):
@@ -80,20 +83,8 @@ def clear():
     return bytes([7, 0])
 
 
-def enum(stop, nonzero=1):
-    return bytes([8, stop, nonzero])
-
-
 def destroy(slot):
-    return bytes([9, slot])
-
-
-def invalid_handles(word=0x12345678):
-    return bytes([10, 1]) + struct.pack(">I", word)
-
-
-def null_argument(which, slot=0):
-    return bytes([10, 0, which, slot])
+    return bytes([8, slot])
 
 
 def seed(variables, equation, *script):
@@ -103,15 +94,13 @@ def seed(variables, equation, *script):
 PI = 3.14159265358979
 SEEDS = {
     "basic": seed("X Y Z", "Z = 2*sin(X) + Y/3", evaluate(0, [PI, 1, 0], repeat=True),
-                  error_text(0), units(0, 0), evaluate(0, [90.0, 3, 0]), enum(40)),
+                  error_text(0), units(0, 0), evaluate(0, [90.0, 3, 0])),
     "divide_by_zero": seed("X Y", "Y = X / 0", evaluate(0, [1, 0]), error_text(0)),
     "sqrt_negative": seed("X Y", "Y = sqrt(X)", evaluate(0, [-1.0, 0]), error_text(0)),
     "multiply_overflow_underflow": seed("X Y", "Y = X * X", evaluate(0, [1e200, 0]),
                                         evaluate(0, [1e-200, 0]), error_text(0)),
     "denormal_operand": seed("X Y", "Y = X + 1", evaluate(0, [1e-310, 0]),
                              evaluate(0, ["denorm_min", 0]), error_text(0)),
-    "null_values": seed("X Y", "Y = X + 1", null_argument(3, 0), error_text(0)),
-    "null_arguments": seed("X Y", "Y = X", null_argument(1), null_argument(2), null_argument(0)),
     "empty_equation": seed("X", ""),
     "empty_list": seed("", "Y = X"),
     "two_trailing_spaces": seed("X  ", "X = 1"),
@@ -239,10 +228,20 @@ SEEDS = {
     "host_state_traps": seed("X Y", "Y = X / 3 + X * X", evaluate(0, [1.0, 0], 0x80 | 0x0F, 0x1C),
                              evaluate(0, [1e200, 0], 0x80 | 0x72, 0x04),
                              evaluate(0, [1.0, 0], 0x0C, 0), evaluate(0, [0.1, 0], 0x03, 0)),
-    "invalid_handles": seed("X Y", "Y = X", invalid_handles(), invalid_handles(0),
-                            invalid_handles(0xEE55), destroy(0), evaluate(0, [1.0, 0]),
-                            error_text(0), units(0, 2)),
-    "enumeration": seed("X Y", "Y = X", enum(0), enum(5, 3), enum(31, 0xFF), enum(39, 2)),
+    "columns": seed("X Y Z", "Z = X / Y + Z", evaluate(0, [1.0, 2.0, 0.5], rows=[3.0, 0.0, 0.5]),
+                    evaluate(0, [1.0, 2.0, 0.5], rows=[-1.0, 4.0]), pair(1, 0),
+                    evaluate(1, [PI, 1.0, 0], rows=[1e-310]), pair(2, 6),
+                    evaluate(2, [1.0, 0], rows=[2.0, 3.0])),
+    "columns_host": seed("X Y", "Y = 1", register("f0", 1, "sum"), register("g", 1, "fail", 301),
+                         compile_(0, "X Y", "Y = f0(X) + g(X)"),
+                         evaluate(0, [1.0, 0], rows=[2.0]), register("g", 1, "clear"),
+                         evaluate(0, [1.0, 0], rows=[2.0, 3.0]), register("f1", 1, "throw"),
+                         compile_(1, "X Y", "Y = f1(X)"), evaluate(1, [1.0, 0], rows=[2.0])),
+    "host_state_library": seed("X Y", "Y = sin(X) + exp(X) + jn(3, X)",
+                               evaluate(0, [1.0, 0], 0x80 | 0x71, 0x3C),
+                               evaluate(0, [800.0, 0], 0x80 | 0x0E, 0x2C),
+                               compile_(1, "X Y", "Y = X / 0"),
+                               evaluate(1, [1.0, 0], 0x80 | 0x03, 0x3F)),
     "slots": seed("X Y", "Y = X", pair(1, 0), pair(2, 4), pair(3, 5), evaluate(2, [0.0, 0]),
                   evaluate(3, [3.0, 0]), destroy(1), pair(1, 7),
                   evaluate(1, [1.0, 2.0, 3.0, 0]), compile_(2, "X Y", "Y = 1 +", False),

@@ -1,24 +1,17 @@
 // Evaluation under pressure, through the public header: several threads compiling, evaluating
 // and reading errors at once, where only one evaluation may run in the process and every other
-// one is refused with 102; and host functions that throw, whose exception must reach the host
-// without leaving the library busy or the floating-point unit changed.
-#include <gtest/gtest.h>
-
+// one is refused with 102, host functions that throw among them.
 #include <atomic>
-#include <cfenv>
-
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
-#include "support/float_env.h"
 
-#include "kalo.h"
+#include "support/eval_harness.h"
 
+namespace kalo_test {
 namespace {
 
 constexpr int THREAD_COUNT = 4;
@@ -41,27 +34,6 @@ int Boom(double* arguments, double* result, long /*userValue*/) {
   if (arguments[0] < 0) throw HostFailure(arguments[0]);
   *result = arguments[0] + 1.0;
   return 0;
-}
-
-struct Handle {
-  Handle(const std::string& equation, const char* variables) {
-    int code = 0;
-    char text[512] = {};
-    handle = KaloParseExpression(equation.c_str(), variables, &code, text);
-    EXPECT_NE(handle, nullptr) << equation << ": " << text;
-  }
-  ~Handle() { KaloDestroyExpression(handle); }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  void* handle;
-};
-
-std::string ErrorText(void* handle, int* code) {
-  char text[512];
-  std::memset(text, 'x', sizeof text);
-  *code = KaloGetEvalError(handle, text, nullptr);
-  EXPECT_NE(std::memchr(text, '\0', sizeof text), nullptr);
-  return text;
 }
 
 bool EndsWith(const std::string& text, const std::string& suffix) {
@@ -120,8 +92,8 @@ void Worker(int thread, Tally* tally) {
     const int k = 3 + thread * ROUNDS_PER_THREAD + round;
     const Form& form = FORMS[(thread + round) % FORM_COUNT];
     const std::string equation = Instantiate(form.pattern, k);
-    Handle compiled(equation, "X Y");
-    if (compiled.handle == nullptr) {
+    Handle compiled(equation.c_str(), "X Y");
+    if (compiled.get() == nullptr) {
       tally->Wrong("no compile: " + equation);
       continue;
     }
@@ -131,7 +103,7 @@ void Worker(int thread, Tally* tally) {
       ++tally->evaluations;
       int result = -1;
       try {
-        result = KaloEvalExpression(compiled.handle, values);
+        result = KaloEvalExpression(compiled.get(), values);
       } catch (const HostFailure& failure) {
         ++tally->thrown;
         if (!form.throws(x) || failure.argument_ != x)
@@ -139,7 +111,7 @@ void Worker(int thread, Tally* tally) {
         continue;
       }
       int code = -1;
-      const std::string text = ErrorText(compiled.handle, &code);
+      const std::string text = ErrorText(compiled.get(), &code);
       const double expected = form.expected(x, k);
       const std::string where = equation + " at X=" + std::to_string(x) + ": ";
       if (result == 1) {
@@ -174,7 +146,7 @@ class Reliability : public ::testing::Test {
   static void ExpectIdle() {
     Handle plain("Y = X + 1", "X Y");
     double values[2] = {41.0, 0.0};
-    EXPECT_EQ(KaloEvalExpression(plain.handle, values), 1);
+    EXPECT_EQ(KaloEvalExpression(plain.get(), values), 1);
     EXPECT_EQ(values[1], 42.0);
   }
 };
@@ -199,93 +171,6 @@ TEST_F(Reliability, ThreadsEvaluateTheirOwnExpressionsAtOnce) {
   ExpectIdle();
 }
 
-// --- Exception safety ---------------------------------------------------------------------
-
-// A host's floating-point state before the evaluation, and what the rules leave of the SSE unit:
-// the traps on division by zero, overflow and underflow come back; the invalid-operation and
-// inexact traps and the rounding mode are those of a reset unit. The x87 control word is restored.
-struct HostState {
-  int trapsBefore;
-  int roundingBefore;
-  int trapsAfter;
-};
-
-const HostState HOST_STATES[] = {
-    {0, FE_TONEAREST, 0},
-    {FE_DIVBYZERO, FE_TOWARDZERO, FE_DIVBYZERO},
-    {FE_INVALID | FE_INEXACT, FE_UPWARD, 0},
-    {FE_OVERFLOW | FE_UNDERFLOW | FE_INVALID, FE_DOWNWARD, FE_OVERFLOW | FE_UNDERFLOW},
-};
-
-// How a host state shows in test names and reports.
-void PrintTo(const HostState& state, std::ostream* out) {
-  *out << "traps " << state.trapsBefore << " rounding " << state.roundingBefore;
-}
-
-// Where the throwing host function stands in the equation.
-const std::string THROWING[] = {
-    "Y = boom(X)",
-    "Y = 1 + boom(X) * 3",
-    "Y = if(X < 0, boom(twice(X)), 0) + sin(X)",
-    "Y = twice(boom(X)) / 0",
-};
-
-class HostException : public Reliability,
-                      public ::testing::WithParamInterface<std::tuple<std::string, HostState>> {};
-
-TEST_P(HostException, ReachesTheHostAndLeavesTheLibraryUsable) {
-  const std::string& equation = std::get<0>(GetParam());
-  const HostState state = std::get<1>(GetParam());
-  Handle throwing(equation, "X Y");
-  double values[2] = {-2.0, 7.0};
-
-  feenableexcept(state.trapsBefore);
-  fesetround(state.roundingBefore);
-  bool caught = false;
-  try {
-    KaloEvalExpression(throwing.handle, values);
-  } catch (const HostFailure& failure) {
-    caught = failure.argument_ < 0;
-  }
-  const int trapsAfter = SseTraps();
-  const int roundingAfter = SseRounding();
-  const int x87TrapsAfter = fegetexcept();
-  const int x87RoundingAfter = fegetround();
-  fedisableexcept(FE_ALL_EXCEPT);
-  fesetround(FE_TONEAREST);
-
-  EXPECT_TRUE(caught);
-  EXPECT_EQ(trapsAfter, state.trapsAfter);
-  EXPECT_EQ(roundingAfter, FE_TONEAREST);
-  EXPECT_EQ(x87TrapsAfter, state.trapsBefore);
-  EXPECT_EQ(x87RoundingAfter, state.roundingBefore);
-  EXPECT_EQ(values[0], -2.0);
-  EXPECT_EQ(values[1], 7.0) << "the host's element is written only on success";
-  // Neither the same expression nor another is refused afterwards.
-  values[0] = 2.0;
-  const int again = KaloEvalExpression(throwing.handle, values);
-  int code = -1;
-  ErrorText(throwing.handle, &code);
-  EXPECT_NE(code, BUSY);
-  if (equation.find("/ 0") == std::string::npos) {
-    EXPECT_EQ(again, 1);
-  }
-  ExpectIdle();
-}
-
-// "equation<e>_host<h>": the positions in THROWING and HOST_STATES.
-std::string HostExceptionName(
-    const ::testing::TestParamInfo<std::tuple<std::string, HostState>>& info) {
-  const size_t states = sizeof HOST_STATES / sizeof HOST_STATES[0];
-  return "equation" + std::to_string(info.index / states) + "_host" +
-         std::to_string(info.index % states);
-}
-
-INSTANTIATE_TEST_SUITE_P(Throws, HostException,
-                         ::testing::Combine(::testing::ValuesIn(THROWING),
-                                            ::testing::ValuesIn(HOST_STATES)),
-                         HostExceptionName);
-
 // An exception thrown while the host function itself was refused a nested evaluation. The
 // inner handle is passed beside the user value, which is too narrow for a pointer on Windows.
 void* nestedInner = nullptr;
@@ -298,13 +183,14 @@ int NestedThenThrow(double* arguments, double* /*result*/, long /*userValue*/) {
 
 TEST_F(Reliability, ExceptionAfterARefusedNestedEvaluation) {
   Handle inner("Y = X + 1", "X Y");
-  nestedInner = inner.handle;
+  nestedInner = inner.get();
   ASSERT_EQ(KaloRegisterFunction("nested", 1, &NestedThenThrow, 0), 1);
   Handle outer("Y = nested(X)", "X Y");
   double values[2] = {-1.0, 0.0};
-  EXPECT_THROW(KaloEvalExpression(outer.handle, values), HostFailure);
-  EXPECT_EQ(KaloGetEvalError(inner.handle, nullptr, nullptr), BUSY);
+  EXPECT_THROW(KaloEvalExpression(outer.get(), values), HostFailure);
+  EXPECT_EQ(KaloGetEvalError(inner.get(), nullptr, nullptr), BUSY);
   ExpectIdle();
 }
 
 }  // namespace
+}  // namespace kalo_test

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "evaluator/eval_harness.h"
+#include "support/eval_harness.h"
 
 namespace kalo_test {
 namespace {
@@ -25,6 +25,7 @@ enum class Action {
   THROW, DIVIDE_BY_ZERO, OVERFLOW_, UNDERFLOW_, DENORMAL_OPERAND, INEXACT,
   INVALID_THEN_5,  // raises the invalid flag, then writes 5
   RETURN_NAN,
+  X87_INEXACT_THEN_5, X87_INVALID_THEN_5, X87_DIVIDE_BY_ZERO,  // long double: the x87's own flags
 };
 // clang-format on
 
@@ -43,12 +44,12 @@ struct Call {
 
 std::vector<Behaviour> behaviours;
 std::vector<Call> calls;
-std::vector<std::string> reports;
 void* target = nullptr;
 Outcome targetOutcome;
 double targetValues[3];
 
 volatile double vSink, vZero = 0.0, vHuge = 1e300, vTiny = 1e-300, vDenormal = 1e-310;
+volatile long double vLongSink, vLongZero = 0.0L, vLongOne = 1.0L;
 
 int Host(double* arguments, double* result, long userValue);
 
@@ -92,32 +93,36 @@ int Host(double* arguments, double* result, long userValue) {
     case Action::INEXACT: vSink = 1.0 / (vZero + 3.0); break;
     case Action::INVALID_THEN_5: vSink = vZero / vZero; *result = 5; break;
     case Action::RETURN_NAN: *result = NaN; break;
+    case Action::X87_INEXACT_THEN_5: vLongSink = vLongOne / 3.0L; *result = 5; break;
+    case Action::X87_INVALID_THEN_5: vLongSink = vLongZero / vLongZero; *result = 5; break;
+    case Action::X87_DIVIDE_BY_ZERO: vLongSink = vLongOne / vLongZero; break;
   }
   // clang-format on
   return behaviour.code;
 }
 
-void RecordReport(const char* text, long /*userValue*/) { reports.emplace_back(text); }
-
 class HostCall : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Reset();
-    previous_ = KaloSetInternalErrorHandler(&RecordReport, 0);
-  }
-  void TearDown() override {
-    KaloRegisterFunction(nullptr, 0, nullptr, 0);
-    KaloSetInternalErrorHandler(previous_, 0);
-  }
+  void SetUp() override { Reset(); }
+  void TearDown() override { KaloRegisterFunction(nullptr, 0, nullptr, 0); }
   // An empty registry and no calls or reports, for each row of a table.
-  static void Reset() {
+  void Reset() {
     KaloRegisterFunction(nullptr, 0, nullptr, 0);
     behaviours.clear();
     calls.clear();
     reports.clear();
   }
-  KaloInternalErrorHandler previous_ = nullptr;
+  HostReports recorder_;
+  std::vector<std::string>& reports = HostReports::Texts();
 };
+
+// The module a report names: the library's file name, never empty.
+std::string ReportedModule(const std::string& report) {
+  const size_t start = report.find("Module: ");
+  const size_t end = report.find(", File: ");
+  if (start == std::string::npos || end == std::string::npos || end < start) return "";
+  return report.substr(start + 8, end - start - 8);
+}
 
 // ---- Arguments and result -------------------------------------------------------------------
 
@@ -203,6 +208,9 @@ TEST_F(HostCall, FailuresPassThroughAndHostCallsRecordNothing) {
       // A host's NaN is not tested; the built-in operation that uses it is.
       {1, Action::RETURN_NAN, 0, "Y = f(X)", 0, "No errors", NaN},
       {1, Action::RETURN_NAN, 0, "Y = f(X) + 1", 205, "MATH ERROR:  Add(NAN,1)\r\nOverflow error", 0},
+      {1, Action::X87_INEXACT_THEN_5, 0, "Y = f(X) + 1", 0, "No errors", 6},
+      {1, Action::X87_INVALID_THEN_5, 0, "Y = f(X) + 1", 0, "No errors", 6},
+      {1, Action::X87_DIVIDE_BY_ZERO, 0, "Y = f(X) * 2", 202, "MATH ERROR:  f(0)\r\nDivide by 0 error", 0},
   };
   // clang-format on
   for (const FailureRow& row : rows) {
@@ -228,32 +236,46 @@ TEST_F(HostCall, FailuresPassThroughAndHostCallsRecordNothing) {
   }
 }
 
-TEST_F(HostCall, ParameterCountIsReadAtEvaluation) {
-  // Fewer parameters now: the surplus argument stays on the stack, which ends in 103.
-  Register("shrink", 2, Action::NONE);
-  Handle fewer("Y = shrink(X, 1)", "X Y");
-  Register("shrink", 1, Action::NONE);
-  double values[2] = {3, 9};
-  Outcome outcome = Evaluate(fewer.get(), values);
-  EXPECT_EQ(outcome.code, 103);
-  EXPECT_EQ(outcome.text, "MATH ERROR:  shrink(0)\r\nInternal error");
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].arguments, std::vector<double>{1});
-  EXPECT_TRUE(reports.empty());
-  EXPECT_EQ(values[1], 9);
+// A count changed after compilation is read at the call: the stack no longer balances, and the
+// run ends in 103 where the imbalance shows.
+struct RecountRow {
+  int compiledCount, registeredCount;
+  const char* equation;  // calls f once, with X = 3
+  const char* text;
+  std::vector<double> arguments;  // of the call, none when the callback must not run
+  size_t reportCount;
+};
 
-  // More parameters than values on the stack: a report, and the callback is not called.
-  Register("grow", 1, Action::WRITE_42);
-  Handle more("Y = grow(X)", "X Y");
-  Register("grow", 3, Action::WRITE_42);
-  calls.clear();
-  outcome = Evaluate(more.get(), values);
-  EXPECT_EQ(outcome.code, 103);
-  EXPECT_EQ(outcome.text, "MATH ERROR:  grow\r\nInternal error");
-  EXPECT_TRUE(calls.empty());
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_NE(reports[0].find("Parse"), std::string::npos) << reports[0];
-  EXPECT_EQ(outcome.flagsAfter, 0);
+TEST_F(HostCall, ParameterCountIsReadAtEvaluation) {
+  // clang-format off
+  const RecountRow rows[] = {
+      {2, 1, "Y = f(X, 1)", "MATH ERROR:  f(0)\r\nInternal error", {1}, 0},       // a value too many
+      {1, 2, "Y = 1 + f(X)", "MATH ERROR:  Add(0,1)\r\nInternal error", {1, 3}, 1},  // Add short
+      {1, 3, "Y = f(X)", "MATH ERROR:  f\r\nInternal error", {}, 1},  // the call itself short
+  };
+  // clang-format on
+  for (const RecountRow& row : rows) {
+    Reset();
+    Register("f", row.compiledCount, Action::NONE);
+    Handle expression(row.equation, "X Y");
+    Register("f", row.registeredCount, Action::NONE);
+    double values[2] = {3, 9};
+    const Outcome outcome = Evaluate(expression.get(), values);
+    EXPECT_EQ(outcome.returned, 0) << row.equation;
+    EXPECT_EQ(outcome.code, 103) << row.equation;
+    EXPECT_EQ(outcome.text, row.text) << row.equation;
+    EXPECT_EQ(outcome.flagsAfter, 0) << row.equation;
+    EXPECT_EQ(values[1], 9) << row.equation;
+    EXPECT_EQ(calls.size(), row.arguments.empty() ? 0u : 1u) << row.equation;
+    if (!calls.empty()) {
+      EXPECT_EQ(calls[0].arguments, row.arguments) << row.equation;
+    }
+    EXPECT_EQ(reports.size(), row.reportCount) << row.equation;
+    for (const std::string& report : reports) {
+      EXPECT_NE(report.find("Parse"), std::string::npos) << report;
+      EXPECT_NE(ReportedModule(report).find("kalo"), std::string::npos) << report;
+    }
+  }
 }
 
 TEST_F(HostCall, ClearedRegistryGives103AndAReport) {
@@ -264,6 +286,7 @@ TEST_F(HostCall, ClearedRegistryGives103AndAReport) {
   EXPECT_EQ(KaloEvalExpression(expression.get(), values), 0);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_NE(reports[0].find("userfunc"), std::string::npos) << reports[0];
+  EXPECT_NE(ReportedModule(reports[0]).find("kalo"), std::string::npos) << reports[0];
   int code = 0;
   EXPECT_EQ(ErrorText(expression.get(), &code),
             "MATH ERROR:  Unknown registered function\r\nInternal error");
@@ -335,29 +358,49 @@ TEST_F(HostCall, ClearingOrReregisteringDuringTheCallHarmsNotTheCall) {
   EXPECT_TRUE(reports.empty());
 }
 
+// A host exception leaves the library as a finished run would: the host's guarded SSE traps back,
+// its x87 control word as it was, flags clear, SSE rounding reset, nothing written, and nothing
+// left busy.
+struct ThrowRow {
+  const char* equation;  // boom throws; X = 3
+  int traps;
+  int rounding;
+};
+
 TEST_F(HostCall, ExceptionReachesTheHostAndLeavesNothingBehind) {
+  // clang-format off
+  const ThrowRow rows[] = {
+      {"Y = boom(X) + 1", FE_DIVBYZERO | FE_INVALID, FE_UPWARD},
+      {"Y = 1 + boom(X) * 3", 0, FE_TONEAREST},
+      {"Y = if(X > 0, boom(X), 0) + sin(X)", FE_INVALID | FE_INEXACT, FE_DOWNWARD},
+      {"Y = cos(boom(X)) / 0", FE_OVERFLOW | FE_UNDERFLOW | FE_INVALID, FE_TOWARDZERO},
+  };
+  // clang-format on
   Register("boom", 1, Action::THROW);
-  Handle expression("Y = boom(X) + 1", "X Y");
-  double values[2] = {3, 9};
-  bool caught = false;
-  const StateAfter after = WithTrapsEnabled(FE_DIVBYZERO | FE_INVALID, FE_UPWARD, [&] {
-    try {
-      KaloEvalExpression(expression.get(), values);
-    } catch (const std::runtime_error&) {
-      caught = true;
-    }
-  });
-  EXPECT_TRUE(caught);
-  EXPECT_EQ(after.traps.x87, FE_DIVBYZERO | FE_INVALID);
-  EXPECT_EQ(after.traps.sse, FE_DIVBYZERO);
-  EXPECT_EQ(after.flags, 0);
-  EXPECT_EQ(after.rounding, FE_TONEAREST);
-  EXPECT_EQ(after.x87Rounding, FE_UPWARD);
-  EXPECT_EQ(values[1], 9);
-  Handle next("Y = X + 1", "X Y");
-  const Outcome outcome = Evaluate(next.get(), values);
-  EXPECT_EQ(outcome.code, 0) << "left busy: " << outcome.text;
-  EXPECT_EQ(values[1], 4);
+  for (const ThrowRow& row : rows) {
+    Handle expression(row.equation, "X Y");
+    double values[2] = {3, 9};
+    bool caught = false;
+    const StateAfter after = WithTrapsEnabled(row.traps, row.rounding, [&] {
+      try {
+        KaloEvalExpression(expression.get(), values);
+      } catch (const std::runtime_error&) {
+        caught = true;
+      }
+    });
+    EXPECT_TRUE(caught) << row.equation;
+    EXPECT_EQ(after.traps.x87, row.traps) << row.equation;
+    EXPECT_EQ(after.traps.sse, row.traps & KEPT_TRAPS) << row.equation;
+    EXPECT_EQ(after.flags, 0) << row.equation;
+    EXPECT_EQ(after.rounding, FE_TONEAREST) << row.equation;
+    EXPECT_EQ(after.x87Rounding, row.rounding) << row.equation;
+    EXPECT_EQ(values[1], 9) << row.equation;
+    const Handle plain("Y = X + 1", "X Y");
+    const Outcome outcome = Evaluate(plain.get(), values);
+    EXPECT_EQ(outcome.code, 0) << row.equation << ": left busy, " << outcome.text;
+    EXPECT_EQ(values[1], 4) << row.equation;
+  }
+  EXPECT_TRUE(reports.empty());
 }
 
 }  // namespace

@@ -1,18 +1,18 @@
 // Helpers for tests that drive evaluations through the public header: a compiled handle that
-// releases itself, one evaluation with its outcome, and the floating-point state a host sees.
+// releases itself, one evaluation with its outcome, the internal-error reports, and the
+// floating-point state a host sees.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cfenv>
-
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
-#include "support/float_env.h"
 
 #include "kalo.h"
+#include "support/float_env.h"
 
 #if defined(__x86_64__)
 #include <xmmintrin.h>
@@ -44,6 +44,26 @@ class Handle {
 
  private:
   void* handle_;
+};
+
+// Collects the internal-error reports delivered while it lives, in place of the host's handler.
+class HostReports {
+ public:
+  HostReports() {
+    Texts().clear();
+    previous_ = KaloSetInternalErrorHandler(&Record, 0);
+  }
+  ~HostReports() { KaloSetInternalErrorHandler(previous_, 0); }
+  HostReports(const HostReports&) = delete;
+  HostReports& operator=(const HostReports&) = delete;
+  static std::vector<std::string>& Texts() {
+    static std::vector<std::string> texts;
+    return texts;
+  }
+
+ private:
+  static void Record(const char* text, long /*userValue*/) { Texts().emplace_back(text); }
+  KaloInternalErrorHandler previous_;
 };
 
 struct Outcome {

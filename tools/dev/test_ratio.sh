@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Non-blank lines of the tests against those of the library and the command, and their ratio.
+# Only text sources count: the fuzz corpus is data. Developer tools (tools/dev/) count on
+# neither side.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+count() {
+  find "$@" -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.c' -o -name '*.def' \
+    -o -name '*.rc' -o -name '*.py' -o -name '*.sh' -o -name '*.cmake' -o -name 'CMakeLists.txt' \
+    -o -name '*.supp' -o -name '*.dict' \) -not -path 'tools/dev/*' -print0 2>/dev/null |
+    xargs -0 -r cat | grep -c '[^[:space:]]' || true
+}
+code_dirs=()
+for dir in common compiler evaluator expression interface platform userfunc resources include tools; do
+  [ -d "$dir" ] && code_dirs+=("$dir")
+done
+tests=$(count tests)
+code=$(count "${code_dirs[@]}")
+echo "tests: $tests lines; library and command: $code lines; ratio: $((100 * tests / code))%"
+if [ "${1:-}" = "-v" ]; then
+  for file in $(find tests -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.c' -o -name '*.py' \
+    -o -name '*.sh' -o -name '*.cmake' -o -name 'CMakeLists.txt' \) | sort); do
+    printf '%6d %s\n' "$(grep -c '[^[:space:]]' "$file" || true)" "$file"
+  done | sort -rn
+fi
