@@ -1,6 +1,7 @@
 // The chart module on its own: axis arithmetic, SVG a real renderer accepts, gaps where values
 // are missing, and the terminal chart's shape.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cfloat>
 #include <cmath>
@@ -96,7 +97,8 @@ std::string ReadFile(const fs::path& path) {
 TEST(Plot, SvgHasOneLinePerRunAndRenders) {
   bool renderer = std::system("rsvg-convert --version >/dev/null 2>&1") == 0;
   if (!renderer) std::printf("rsvg-convert is missing (librsvg2-bin): drawing not checked\n");
-  fs::path dir = fs::path(::testing::TempDir()) / "kalo_plot_test";
+  // One folder per process: another run of the same tests may be removing its own meanwhile.
+  fs::path dir = fs::path(::testing::TempDir()) / ("kalo_plot_test_" + std::to_string(getpid()));
   fs::create_directories(dir);
   for (const PlotCase& c : PLOT_CASES) {
     fs::path svg = dir / (std::string(c.name) + ".svg"), png = dir / (std::string(c.name) + ".png");
