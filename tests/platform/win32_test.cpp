@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -19,7 +20,7 @@
 namespace kalo::platform {
 namespace {
 
-TEST(Win32StringTable, ResourceHoldsEveryCompileErrorText) {
+TEST(Win32StringTable, ResourceHoldsEveryCompileErrorTextAndCopiesBounded) {
   for (unsigned id = 10001; id <= 10010; ++id) {
     char text[512];
     const int length = LoadString(id, text, sizeof text);
@@ -30,11 +31,7 @@ TEST(Win32StringTable, ResourceHoldsEveryCompileErrorText) {
   char text[512];
   EXPECT_EQ(LoadString(10000, text, sizeof text), 0);
   EXPECT_EQ(LoadString(10011, text, sizeof text), 0);
-}
-
-TEST(Win32StringTable, CopyIsBoundedAndTerminated) {
-  char text[8];
-  std::memset(text, 'x', sizeof text);
+  std::memset(text, 'x', 8);
   EXPECT_EQ(LoadString(10010, text, 7), 6);  // "Syntax error" cut to six characters
   EXPECT_STREQ(text, "Syntax");
   EXPECT_EQ(text[7], 'x');
@@ -58,14 +55,11 @@ TEST(Win32Probes, RefuseNullUnmappedAndReadOnlyForWriting) {
   ASSERT_NE(noAccess, nullptr);
   ASSERT_NE(readOnly, nullptr);
   double values[3] = {};
-  struct Row {
-    void* pointer;
-    size_t size;
-    bool badRead, badWrite;
-  } rows[] = {
+  // clang-format off
+  struct Row { void* pointer; size_t size; bool badRead, badWrite; } rows[] = {
       {nullptr, 8, true, true},  {nullptr, 0, false, false}, {values, sizeof values, false, false},
-      {noAccess, 8, true, true}, {readOnly, 8, false, true}, {noAccess, 0, false, false},
-  };
+      {noAccess, 8, true, true}, {readOnly, 8, false, true}, {noAccess, 0, false, false}};
+  // clang-format on
   for (const Row& row : rows) {
     EXPECT_EQ(IsBadReadPointer(row.pointer, row.size), row.badRead) << row.pointer;
     EXPECT_EQ(IsBadWritePointer(row.pointer, row.size), row.badWrite) << row.pointer;
@@ -78,18 +72,13 @@ TEST(Win32Probes, RefuseNullUnmappedAndReadOnlyForWriting) {
 }
 
 TEST(Win32Numbers, ReadDecimalRoundsLikeStrtodInTheCLocale) {
-  struct Row {
-    const char* text;
-    double value;
-  } rows[] = {
-      {"0.1", 0.1},
-      {"2.5", 2.5},
-      {"1e-310", 1e-310},
-      {"4.9406564584124654e-324", std::numeric_limits<double>::denorm_min()},
-      {"1e-400", 0.0},
+  // clang-format off
+  struct Row { const char* text; double value; } rows[] = {
+      {"0.1", 0.1}, {"1e-310", 1e-310},
+      {"4.9406564584124654e-324", std::numeric_limits<double>::denorm_min()}, {"1e-400", 0.0},
       {"1e400", std::numeric_limits<double>::infinity()},
-      {"1.7976931348623157e308", std::numeric_limits<double>::max()},
-  };
+      {"1.7976931348623157e308", std::numeric_limits<double>::max()}};
+  // clang-format on
   for (const Row& row : rows)
     EXPECT_EQ(ReadDecimal(row.text, row.text + std::strlen(row.text)), row.value) << row.text;
 }
@@ -98,18 +87,10 @@ TEST(Win32Numbers, ReadDecimalRoundsLikeStrtodInTheCLocale) {
 
 TEST(Win32Traps, StatusesMapAsTheGuardsFilter) {
   constexpr uint32_t MASKED = 0x1F80;
-  struct Row {
-    unsigned long status;
-    uint32_t mxcsr;
-    uint16_t x87Status;
-    int code;
-  } rows[] = {
-      {0xC000008D, MASKED, 0, 201},
-      {0xC000008E, MASKED, 0, 202},
-      {0xC000008F, MASKED, 0, 203},
-      {0xC0000090, MASKED, 0, 204},
-      {0xC0000091, MASKED, 0, 205},
-      {0xC0000092, MASKED, 0, 207},
+  // clang-format off
+  struct Row { unsigned long status; uint32_t mxcsr; uint16_t x87Status; int code; } rows[] = {
+      {0xC000008D, MASKED, 0, 201}, {0xC000008E, MASKED, 0, 202}, {0xC000008F, MASKED, 0, 203},
+      {0xC0000090, MASKED, 0, 204}, {0xC0000091, MASKED, 0, 205}, {0xC0000092, MASKED, 0, 207},
       {0xC0000093, MASKED, 0, 206},
       // SSE: the raised flag whose mask is clear; overflow and underflow before inexact.
       {0xC00002B5, (MASKED & ~0x0080u) | 0x01, 0, 204},
@@ -128,64 +109,54 @@ TEST(Win32Traps, StatusesMapAsTheGuardsFilter) {
       {0xC0000005, 0, 0, 0},                       // access violation: not ours
       {0xE06D7363, 0, 0, 0},                       // a C++ exception of another compiler
   };
+  // clang-format on
   for (const Row& row : rows)
     EXPECT_EQ(MapFloatTrap(row.status, row.mxcsr, row.x87Status), row.code)
         << std::hex << row.status << " " << row.mxcsr;
 }
 
-volatile double zero = 0.0;
-volatile double one = 1.0;
-volatile double three = 3.0;
-volatile double huge = 1e308;
-volatile double tiny = 1e-308;
-volatile double subnormal = 1e-310;
+volatile double zero = 0.0, one = 1.0, three = 3.0, huge = 1e308, tiny = 1e-308, subnormal = 1e-310;
 
-int Unmasked(unsigned int mask) {
-  _clearfp();
-  _controlfp(_MCW_EM & ~mask, _MCW_EM);
-  return 0;
-}
-
-int DividesByZero(double* /*a*/, double* r, long /*u*/) {
-  Unmasked(_EM_ZERODIVIDE);
-  *r = one / zero;
-  return 0;
-}
-int Invalid(double* /*a*/, double* r, long /*u*/) {
-  Unmasked(_EM_INVALID);
-  *r = zero / zero;
-  return 0;
-}
-int Inexact(double* /*a*/, double* r, long /*u*/) {
-  Unmasked(_EM_INEXACT);
-  *r = one / three;
-  return 0;
-}
-int Overflows(double* /*a*/, double* r, long /*u*/) {
-  Unmasked(_EM_OVERFLOW);
-  *r = huge * huge;
-  return 0;
-}
-int Underflows(double* /*a*/, double* r, long /*u*/) {
-  Unmasked(_EM_UNDERFLOW);
-  *r = tiny * tiny;
-  return 0;
-}
-// _controlfp leaves the SSE denormal mask alone on x64, so the host writes the MXCSR itself.
-int Denormal(double* /*a*/, double* r, long /*u*/) {
+// _controlfp leaves the SSE denormal mask alone on x64, so that row writes the MXCSR itself; the
+// x87 row pushes nine values onto the eight registers with invalid operation unmasked there.
+double Denormal() {
   const uint32_t unmasked = 0x1F80 & ~0x0100u;
   __asm__ __volatile__("ldmxcsr %0" : : "m"(unmasked));
-  *r = subnormal + one;
-  return 0;
+  return subnormal + one;
 }
-// Nine pushes onto the eight x87 registers, with invalid operation unmasked there.
-int X87StackOverflow(double* /*a*/, double* /*r*/, long /*u*/) {
+double X87StackOverflow() {
   const uint16_t control = 0x037E;
   __asm__ __volatile__(
       "fninit\n\tfldcw %0\n\t"
       "fld1\n\tfld1\n\tfld1\n\tfld1\n\tfld1\n\tfld1\n\tfld1\n\tfld1\n\tfld1\n\tfwait"
       :
       : "m"(control));
+  return 0.0;
+}
+
+struct TrapRow {
+  const char* name;
+  unsigned int unmasked;  // _controlfp's
+  double (*raise)();
+  int code;
+};
+// clang-format off
+const TrapRow TRAPS[] = {
+    {"DivideByZero", _EM_ZERODIVIDE, [] { return one / zero; }, 202},
+    {"Invalid", _EM_INVALID, [] { return zero / zero; }, 204},
+    {"Inexact", _EM_INEXACT, [] { return one / three; }, 203},
+    {"Overflow", _EM_OVERFLOW, [] { return huge * huge; }, 205},
+    {"Underflow", _EM_UNDERFLOW, [] { return tiny * tiny; }, 206},
+    {"Denormal", 0, &Denormal, 201},
+    {"X87StackOverflow", 0, &X87StackOverflow, 207}};
+// clang-format on
+constexpr long INVALID_ROW = 1;
+
+// Raises the fault of TRAPS[u] with its trap unmasked.
+int Raises(double* /*a*/, double* r, long u) {
+  _clearfp();
+  _controlfp(_MCW_EM & ~TRAPS[u].unmasked, _MCW_EM);
+  *r = TRAPS[u].raise();
   return 0;
 }
 int Succeeds(double* a, double* r, long u) {
@@ -201,13 +172,7 @@ uint32_t Mxcsr() {
   return value;
 }
 
-struct TrapRow {
-  const char* name;
-  HostFunction function;
-  int code;
-};
-
-class Win32TrapTest : public ::testing::TestWithParam<TrapRow> {
+class Win32TrapTest : public ::testing::TestWithParam<int> {
  protected:
   void TearDown() override { _fpreset(); }
 };
@@ -216,9 +181,9 @@ TEST_P(Win32TrapTest, EndsTheCallWithTheFaultsCodeAndAResetUnit) {
   double arguments[1] = {2.0};
   double result = 7.0;
   int trapCode = -1;
-  EXPECT_EQ(CallHostFunction(GetParam().function, arguments, &result, 0, &trapCode),
-            GetParam().code);
-  EXPECT_EQ(trapCode, GetParam().code);
+  const int code = TRAPS[GetParam()].code;
+  EXPECT_EQ(CallHostFunction(&Raises, arguments, &result, GetParam(), &trapCode), code);
+  EXPECT_EQ(trapCode, code);
   EXPECT_EQ(result, 7.0);  // abandoned before the result was stored
   EXPECT_EQ(Mxcsr(), 0x1F80u);
   // The thread goes on: the next call is not taken for a trapped one.
@@ -227,14 +192,11 @@ TEST_P(Win32TrapTest, EndsTheCallWithTheFaultsCodeAndAResetUnit) {
   EXPECT_EQ(result, 6.0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, Win32TrapTest,
-    ::testing::Values(TrapRow{"DivideByZero", &DividesByZero, 202},
-                      TrapRow{"Invalid", &Invalid, 204}, TrapRow{"Inexact", &Inexact, 203},
-                      TrapRow{"Overflow", &Overflows, 205}, TrapRow{"Underflow", &Underflows, 206},
-                      TrapRow{"Denormal", &Denormal, 201},
-                      TrapRow{"X87StackOverflow", &X87StackOverflow, 207}),
-    [](const ::testing::TestParamInfo<TrapRow>& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Faults, Win32TrapTest,
+                         ::testing::Range(0, static_cast<int>(std::size(TRAPS))),
+                         [](const ::testing::TestParamInfo<int>& row) {
+                           return std::string(TRAPS[row.param].name);
+                         });
 
 TEST(Win32Traps, PlainResultsAndHostExceptionsPassThrough) {
   double arguments[1] = {2.0};
@@ -244,7 +206,7 @@ TEST(Win32Traps, PlainResultsAndHostExceptionsPassThrough) {
   EXPECT_EQ(trapCode, 0);
   EXPECT_THROW(CallHostFunction(&Throws, arguments, &result, 0, &trapCode), std::runtime_error);
   // The exception put the thread's call slot back: a later trap is still caught.
-  EXPECT_EQ(CallHostFunction(&Invalid, arguments, &result, 0, &trapCode), 204);
+  EXPECT_EQ(CallHostFunction(&Raises, arguments, &result, INVALID_ROW, &trapCode), 204);
   _fpreset();
 }
 

@@ -3,7 +3,6 @@
 // one is refused with 102, host functions that throw among them.
 #include <atomic>
 #include <cmath>
-#include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -25,7 +24,7 @@ struct HostFailure : std::runtime_error {
   double argument_;
 };
 
-// twice(x) = 2x; boom(x) throws for negative x and otherwise gives x + 1.
+// boom(x) throws for negative x.
 int Twice(double* arguments, double* result, long /*userValue*/) {
   *result = 2.0 * arguments[0];
   return 0;
@@ -36,16 +35,10 @@ int Boom(double* arguments, double* result, long /*userValue*/) {
   return 0;
 }
 
-bool EndsWith(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-// One form of equation over X and Y, with a literal k that differs per thread and round.
-// `expected` gives the exact result (all values stay integers), or NAN for a division by zero;
-// `throws` tells that the host function throws for this x.
+// An equation over X and Y with a literal k ("%d") that differs per thread and round; its exact
+// result (all values stay integers) or NAN for a division by zero, and whether boom throws.
 struct Form {
-  const char* pattern;  // %d stands for k
+  const char* pattern;
   double (*expected)(double x, double k);
   bool (*throws)(double x);
 };
@@ -53,32 +46,26 @@ struct Form {
 bool Never(double) { return false; }
 bool Negative(double x) { return x < 0; }
 
+// clang-format off
 const Form FORMS[] = {
-    {"Y = X * %d + 1", [](double x, double k) { return x * k + 1; }, Never},
     {"Y = if(X > %d, X - %d, %d - X)", [](double x, double k) { return std::fabs(x - k); }, Never},
-    {"Y = twice(X) + max(X, %d)", [](double x, double k) { return 2 * x + std::fmax(x, k); },
-     Never},
+    {"Y = twice(X) + max(X, %d)", [](double x, double k) { return 2 * x + std::fmax(x, k); }, Never},
     {"Y = %d / (X - %d) * 0 + %d", [](double x, double k) { return x == k ? NAN : k; }, Never},
     {"Y = boom(X) * %d", [](double x, double k) { return (x + 1) * k; }, Negative},
 };
+// clang-format on
 constexpr int FORM_COUNT = sizeof FORMS / sizeof FORMS[0];
 
-std::string Instantiate(const char* pattern, int k) {
-  std::string text;
-  for (const char* p = pattern; *p != '\0'; ++p) {
-    if (p[0] == '%' && p[1] == 'd') {
-      text += std::to_string(k);
-      ++p;
-    } else {
-      text += *p;
-    }
-  }
+std::string Instantiate(std::string text, int k) {
+  for (size_t at = text.find("%d"); at != std::string::npos; at = text.find("%d", at))
+    text.replace(at, 2, std::to_string(k));
   return text;
 }
 
+std::string Tail(const std::string& text) { return text.substr(text.rfind("\r\n") + 2); }
+
 struct Tally {
-  std::atomic<long> evaluations{0}, succeeded{0}, refused{0}, divideByZero{0}, thrown{0};
-  std::atomic<long> wrong{0};
+  std::atomic<long> succeeded{0}, wrong{0};
   std::string firstWrong;
   std::atomic_flag firstWrongTaken = ATOMIC_FLAG_INIT;
   void Wrong(const std::string& what) {
@@ -100,12 +87,10 @@ void Worker(int thread, Tally* tally) {
     for (int i = 0; i < EVALUATIONS_PER_ROUND; ++i) {
       const double x = static_cast<double>(i % 41 - 20 + (i % 7 == 0 ? k + 20 : 0));
       double values[2] = {x, -1.0};
-      ++tally->evaluations;
       int result = -1;
       try {
         result = KaloEvalExpression(compiled.get(), values);
       } catch (const HostFailure& failure) {
-        ++tally->thrown;
         if (!form.throws(x) || failure.argument_ != x)
           tally->Wrong(equation + ": unexpected throw");
         continue;
@@ -119,12 +104,10 @@ void Worker(int thread, Tally* tally) {
         if (code != 0 || text != "No errors" || values[1] != expected || form.throws(x))
           tally->Wrong(where + "got " + std::to_string(values[1]) + ", " + text);
       } else if (code == BUSY) {
-        ++tally->refused;
-        if (values[1] != -1.0 || !EndsWith(text, "\r\nBusy with another expression"))
+        if (values[1] != -1.0 || Tail(text) != "Busy with another expression")
           tally->Wrong(where + "refusal wrote or said " + text);
       } else if (code == DIVIDE_BY_ZERO && std::isnan(expected)) {
-        ++tally->divideByZero;
-        if (values[1] != -1.0 || !EndsWith(text, "\r\nDivide by 0 error"))
+        if (values[1] != -1.0 || Tail(text) != "Divide by 0 error")
           tally->Wrong(where + "division by zero said " + text);
       } else {
         tally->Wrong(where + "failed with " + std::to_string(code) + ": " + text);
@@ -158,16 +141,7 @@ TEST_F(Reliability, ThreadsEvaluateTheirOwnExpressionsAtOnce) {
   for (std::thread& thread : threads) thread.join();
 
   EXPECT_EQ(tally.wrong.load(), 0) << tally.firstWrong;
-  EXPECT_EQ(tally.evaluations.load(),
-            long{THREAD_COUNT} * ROUNDS_PER_THREAD * EVALUATIONS_PER_ROUND);
-  EXPECT_EQ(tally.succeeded + tally.refused + tally.divideByZero + tally.thrown,
-            tally.evaluations.load());
   EXPECT_GT(tally.succeeded.load(), 0);
-  std::printf(
-      "%d threads x %d evaluations: %ld succeeded, %ld refused (102), %ld divisions by "
-      "zero, %ld host exceptions\n",
-      THREAD_COUNT, ROUNDS_PER_THREAD * EVALUATIONS_PER_ROUND, tally.succeeded.load(),
-      tally.refused.load(), tally.divideByZero.load(), tally.thrown.load());
   ExpectIdle();
 }
 

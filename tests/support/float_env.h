@@ -34,7 +34,6 @@ inline int SetMasks(int excepts, bool masked) {
 }  // namespace kalo_test_fenv
 
 inline int feenableexcept(int excepts) { return kalo_test_fenv::SetMasks(excepts, false); }
-inline int fedisableexcept(int excepts) { return kalo_test_fenv::SetMasks(excepts, true); }
 inline int fegetexcept() { return ~kalo_test_fenv::ReadX87Control() & FE_ALL_EXCEPT; }
 #endif
 
