@@ -22,31 +22,11 @@ constexpr int VARIABLES = 3;  // A, B, C; Y is assigned
 
 const double INF = std::numeric_limits<double>::infinity();
 const double NAN_ = std::numeric_limits<double>::quiet_NaN();
-const double INTERESTING[] = {0.0,
-                              -0.0,
-                              1.0,
-                              -1.0,
-                              0.5,
-                              2.0,
-                              -2.5,
-                              3.0,
-                              7.25,
-                              100.0,
-                              1e-310,
-                              -1e-310,
-                              1e-300,
-                              1e300,
-                              1e308,
-                              -1e308,
-                              1e-20,
-                              0.125,
-                              2.2250738585072014e-308,
-                              700.0,
-                              -700.0,
-                              1e5,
-                              INF,
-                              -INF,
-                              NAN_};
+// clang-format off
+const double INTERESTING[] = {0.0, -0.0, 1.0, -1.0, 0.5, 2.0, -2.5, 3.0, 7.25, 100.0, 1e-310, -1e-310,
+                              1e-300, 1e300, 1e308, -1e308, 1e-20, 0.125, 2.2250738585072014e-308,
+                              700.0, -700.0, 1e5, INF, -INF, NAN_};
+// clang-format on
 
 // Builds random equations; the operators and functions are drawn with equal weight. Arithmetic
 // equations keep to what machine code computes inline, and lean to values that underflow.
@@ -79,20 +59,11 @@ class EquationMaker {
   std::string Leaf() {
     // Written exponents stop short of 299, but a long mantissa still writes a denormal or an
     // infinity. Arithmetic equations get more of the literals that underflow.
-    static const char* const LEAVES[] = {"A",
-                                         "B",
-                                         "C",
-                                         "0",
-                                         "1",
-                                         "2.5",
-                                         "0.5",
-                                         "1e250",
-                                         "1e-250",
-                                         "0.00000000000000000001e-298",
-                                         "100000000000000000000e298",
-                                         "1e200",
-                                         "1e-200",
-                                         "3e-160"};
+    // clang-format off
+    static const char* const LEAVES[] = {"A", "B", "C", "0", "1", "2.5", "0.5", "1e250", "1e-250",
+                                         "0.00000000000000000001e-298", "100000000000000000000e298",
+                                         "1e200", "1e-200", "3e-160"};
+    // clang-format on
     return arithmetic_ ? PickOf(LEAVES) : PickOf(LEAVES, 11);
   }
 

