@@ -112,6 +112,13 @@ template <typename Body>
 StateAfter WithTrapsEnabled(int traps, int mode, Body body) {
   fenv_t saved;
   std::fegetenv(&saved);
+  // mingw-w64's fesetenv leaves the SSE masks as they are, so the control register is restored
+  // by hand as well: the next case must not inherit this one's traps.
+  const unsigned savedSse = _mm_getcsr();
+  const auto restore = [&] {
+    std::fesetenv(&saved);
+    _mm_setcsr(savedSse);
+  };
   std::feclearexcept(FE_ALL_EXCEPT);
   std::fesetround(mode);
   feenableexcept(traps);
@@ -119,14 +126,14 @@ StateAfter WithTrapsEnabled(int traps, int mode, Body body) {
   try {
     body();
   } catch (...) {
-    std::fesetenv(&saved);
+    restore();
     throw;
   }
   after.traps = EnabledTraps();
   after.flags = std::fetestexcept(FE_ALL_EXCEPT);
   after.rounding = SseRounding();
   after.x87Rounding = std::fegetround();
-  std::fesetenv(&saved);
+  restore();
   return after;
 }
 
