@@ -192,31 +192,31 @@ class CallScope {
 
 namespace {
 
-// The fault of an SSE exception: a raised flag whose mask is clear. Invalid operation, denormal
-// operand and division by zero stop an instruction before it computes; overflow and underflow
-// come with inexact, and name the fault before it. 0 when no unmasked flag is raised.
-int SseTrapCode(uint32_t mxcsr) {
-  const uint32_t raised = mxcsr & ~(mxcsr >> 7) & x86::SSE_FLAGS;
-  if (raised & 0x01) return ERROR_INVALID;
-  if (raised & 0x02) return ERROR_DENORMAL;
-  if (raised & 0x04) return ERROR_DIVIDE_BY_ZERO;
-  if (raised & 0x08) return ERROR_OVERFLOW;
-  if (raised & 0x10) return ERROR_UNDERFLOW;
-  if (raised & 0x20) return ERROR_INEXACT;
+// Both units number their flags alike. Invalid operation, denormal operand and division by zero
+// stop an instruction before it computes; overflow and underflow come with inexact, and name the
+// fault before it: so the first raised flag in this order is the fault.
+int FlagCode(uint32_t raised) {
+  struct FlagFault {
+    uint32_t flag;
+    int code;
+  };
+  static constexpr FlagFault FAULTS[] = {
+      {0x01, ERROR_INVALID},  {0x02, ERROR_DENORMAL},  {0x04, ERROR_DIVIDE_BY_ZERO},
+      {0x08, ERROR_OVERFLOW}, {0x10, ERROR_UNDERFLOW}, {0x20, ERROR_INEXACT},
+  };
+  for (const FlagFault& fault : FAULTS)
+    if (raised & fault.flag) return fault.code;
   return 0;
 }
+
+// The fault of an SSE exception: a raised flag whose mask is clear; 0 when there is none.
+int SseTrapCode(uint32_t mxcsr) { return FlagCode(mxcsr & ~(mxcsr >> 7) & x86::SSE_FLAGS); }
 
 // The fault of an x87 exception, from its status word; a stack fault sets the stack-fault bit
 // beside invalid operation.
 int X87TrapCode(uint16_t status) {
   if ((status & 0x41) == 0x41) return ERROR_STACK_FAULT;
-  if (status & 0x01) return ERROR_INVALID;
-  if (status & 0x02) return ERROR_DENORMAL;
-  if (status & 0x04) return ERROR_DIVIDE_BY_ZERO;
-  if (status & 0x08) return ERROR_OVERFLOW;
-  if (status & 0x10) return ERROR_UNDERFLOW;
-  if (status & 0x20) return ERROR_INEXACT;
-  return 0;
+  return FlagCode(status);
 }
 
 }  // namespace
