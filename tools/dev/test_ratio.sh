@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Non-blank lines of the tests against those of the library and the command, and their ratio.
-# Only text sources count: the fuzz corpus is data. Developer tools (tools/dev/) count on
-# neither side.
+# Non-blank lines of the tests against those of the library, the command and the Python package,
+# and their ratio. Only text sources count: the fuzz corpus is data. Developer tools (tools/dev/)
+# count on neither side; the Python package's tests count with the tests.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 count() {
@@ -14,11 +14,11 @@ code_dirs=()
 for dir in common compiler evaluator expression interface platform userfunc resources include tools; do
   [ -d "$dir" ] && code_dirs+=("$dir")
 done
-tests=$(count tests)
-code=$(count "${code_dirs[@]}")
-echo "tests: $tests lines; library and command: $code lines; ratio: $((100 * tests / code))%"
+tests=$(count tests python/tests)
+code=$(count "${code_dirs[@]}" python/kalo)
+echo "tests: $tests lines; library, command and package: $code lines; ratio: $((100 * tests / code))%"
 if [ "${1:-}" = "-v" ]; then
-  for file in $(find tests -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.c' -o -name '*.py' \
+  for file in $(find tests python/tests -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.c' -o -name '*.py' \
     -o -name '*.sh' -o -name '*.cmake' -o -name 'CMakeLists.txt' \) | sort); do
     printf '%6d %s\n' "$(grep -c '[^[:space:]]' "$file" || true)" "$file"
   done | sort -rn
