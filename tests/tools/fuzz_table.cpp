@@ -20,7 +20,6 @@ namespace {
 
 using namespace kalo::cli;
 
-// Aborts, naming the invariant, so that the fuzzer keeps the input.
 #define REQUIRE(condition) \
   ((condition) ? void() : (std::fprintf(stderr, "violated: %s\n", #condition), std::abort()))
 
@@ -86,13 +85,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     REQUIRE(input.compare(offset, length, std::string(record.raw) += record.lineEnd) == 0);
     // A CR before the line end is part of it.
     REQUIRE(record.lineEnd.find('\r') == 0 || record.raw.empty() || record.raw.back() != '\r');
-    // string::find is memchr, where a loop would be instrumented byte by byte over the long line.
     size_t feed = std::min(input.find('\n', offset), input.size());
     std::vector<std::string> values;
     bool wellFormed = true;
     REQUIRE(
         (input.find('"', offset) >= feed ? feed : ReadPlainly(input, offset, values, wellFormed)) ==
         offset + length - (!record.lineEnd.empty() && record.lineEnd.back() == '\n'));
+    // find, not a loop that the fuzzer would instrument byte by byte over the long line
     for (size_t at = offset; (at = input.find('\n', at)) < offset + length; ++at) ++line;
     offset += length;
     // The fields, joined by commas, make up the record and agree with the plain reading.
@@ -115,7 +114,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 #ifdef KALO_FUZZ_REGRESSION
-// Runs each file of each folder named; an invariant aborts.
 int main(int argc, char** argv) {
   int count = 0;
   for (int i = 1; i < argc; ++i)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -12,12 +13,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
 
 std::string ReadFile(const fs::path& path) {
   std::ostringstream text;
@@ -69,7 +64,8 @@ void PrintTo(const Row& row, std::ostream* stream) { *stream << row.command; }
 class ToolTest : public ::testing::TestWithParam<Row> {};
 
 // The row runs in a folder of its own (parallel runs of the same tests never meet) holding in.csv
-// and standard input, with `kalo` a shell function for the command and $TOOL its path.
+// and standard input, with `kalo` a shell function for the command, $TOOL its path and $SRC the
+// sources.
 TEST_P(ToolTest, PrintsAndExitsAsExpected) {
   const Row& row = GetParam();
   fs::path dir = fs::path(::testing::TempDir()) /
@@ -77,10 +73,10 @@ TEST_P(ToolTest, PrintsAndExitsAsExpected) {
   fs::create_directories(dir);
   std::ofstream(dir / "in.csv", std::ios::binary) << row.input;
   std::ofstream(dir / "stdin", std::ios::binary) << row.input;
-  std::string command =
-      "cd " + Quoted(dir.string()) + " && HOME=\"$PWD\" SRC=" + Quoted(KALO_SOURCE_DIR) +
-      " TOOL=" + Quoted(KALO_TOOL_PATH) + " && kalo() { \"$TOOL\" \"$@\"; } && {\n" + row.command +
-      "\n} <stdin >stdout 2>stderr; echo $? >status";
+  setenv("ROW", dir.c_str(), 1), setenv("SRC", KALO_SOURCE_DIR, 1);
+  setenv("TOOL", KALO_TOOL_PATH, 1);
+  std::string command = "cd \"$ROW\" && HOME=\"$ROW\" && kalo() { \"$TOOL\" \"$@\"; } && {\n" +
+                        row.command + "\n} <stdin >stdout 2>stderr; echo $? >status";
   EXPECT_EQ(std::system(command.c_str()), 0);
   EXPECT_EQ(std::atoi(ReadFile(dir / "status").c_str()), row.exitCode);
   EXPECT_EQ(ReadFile(dir / "stdout"), row.out);
