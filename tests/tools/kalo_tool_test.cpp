@@ -59,7 +59,7 @@ std::vector<Row> ReadRows() {
   return rows;
 }
 
-void PrintTo(const Row& row, std::ostream* stream) { *stream << row.command; }
+void PrintTo(const Row& row, std::ostream* stream) { *stream << "cases.txt:" << row.line; }
 
 class ToolTest : public ::testing::TestWithParam<Row> {};
 
@@ -68,6 +68,7 @@ class ToolTest : public ::testing::TestWithParam<Row> {};
 // sources.
 TEST_P(ToolTest, PrintsAndExitsAsExpected) {
   const Row& row = GetParam();
+  SCOPED_TRACE(row.command);
   fs::path dir = fs::path(::testing::TempDir()) /
                  ("kalo_tool_" + std::to_string(getpid()) + "_" + std::to_string(row.line));
   fs::create_directories(dir);
