@@ -30,13 +30,10 @@ constexpr char CANARY = char(0xA5);
 constexpr double INF = std::numeric_limits<double>::infinity();
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
-#define REQUIRE(condition, ...)                                           \
-  do {                                                                    \
-    if (!(condition)) {                                                   \
-      std::fprintf(stderr, "kalo fuzz invariant violated: " __VA_ARGS__); \
-      std::abort();                                                       \
-    }                                                                     \
-  } while (0)
+#define REQUIRE(ok, ...)                                                       \
+  ((ok) ? void()                                                               \
+        : (std::fprintf(stderr, "kalo fuzz invariant violated: " __VA_ARGS__), \
+           std::fputc('\n', stderr), std::abort()))
 
 template <typename To, typename From>
 To Cast(From from) {
@@ -99,8 +96,6 @@ void CheckEvalText(int code, const std::string& text) {
           "code %d with '%s'", code, text.c_str());
 }
 
-// --- The floating-point units (x86-64 only, see CMakeLists.txt) -----------------------------
-
 struct FloatEnv {
   uint32_t sse;
   uint16_t x87, x87Status;
@@ -125,8 +120,6 @@ FloatEnv ReadHostEnv(Input& input, bool allTraps) {
               (shape & 0x8u ? 0x40u : 0) | (traps & 0x20u ? 0x3Fu : 0),
           static_cast<uint16_t>((0x007F & ~unmasked) | (shape >> 4 & 0x7) << 8), 0};
 }
-
-// --- Host functions -------------------------------------------------------------------------
 
 // make_corpus.py's ACTIONS; each has an operand byte.
 enum Action : uint8_t { KEEP, SUM, WRITE, FAIL, RAISE, REENTER, CLEAR, REGISTER, THROW, ACTIONS };
@@ -154,7 +147,6 @@ struct Slot {
   int variableCount = 0, assigned = -1;  // the element successes write, once seen
   bool random = false;                   // its draws differ run to run
   unsigned generation = 0;               // the registry's at compilation
-  KAL_ANGULAR_UNITS units = KAL_RADIANS;
 };
 
 struct State {
@@ -221,8 +213,6 @@ int RegisterHost(const char* name, int count, Behaviour behaviour) {
   return result;
 }
 
-// --- Operations ------------------------------------------------------------------------------
-
 // Runs `call` as the host would, in its floating-point state. Of the host's SSE control only the
 // masks of denormal, division by zero, overflow and underflow come back, the rest is the reset
 // unit's; the x87 control word is the host's. No SSE flag is left set, the host's included, and
@@ -271,20 +261,19 @@ void Compile(int index, const std::string& list, const std::string& equation, bo
     std::string lowered = equation;
     for (char& c : lowered) c = static_cast<char>(c | 0x20);
     const int count = kalo::ExpressionFromHandle(handle)->program.variableCount;
-    state.slots[index] = {
-        handle,           count,      -1, lowered.find("rand") != std::string::npos,
-        state.generation, KAL_RADIANS};
+    Slot& slot = state.slots[index];
+    slot = {handle, count, -1, lowered.find("rand") != std::string::npos, state.generation};
     REQUIRE(code == -777 && text.UntouchedFrom(text.bytes) && count >= 1 && count <= 100 &&
                 KaloSetAngularUnits(handle, KAL_RADIANS) == KAL_RADIANS,
             "compiled with %d variables, or wrote outputs", count);
     return;
   }
-  const std::string message = pointers ? text.Checked() : "?";
-  REQUIRE(!pointers ||
-              ((code == 1 || code == 4) && !message.empty() &&
-               (code == 1 || state.reports != reportsBefore ||
-                message == "Blank equation or empty parameter list" ||
-                (message.find("\r\n") != message.npos && message.find(" ? ") != message.npos))),
+  if (!pointers) return;
+  const std::string message = text.Checked();
+  const bool marked = message.find("\r\n") != message.npos && message.find(" ? ") != message.npos;
+  REQUIRE((code == 1 || code == 4) && !message.empty() &&
+              (code == 1 || marked || state.reports != reportsBefore ||
+               message == "Blank equation or empty parameter list"),
           "code %d with text '%s'", code, message.c_str());
 }
 
@@ -389,16 +378,6 @@ void CompileOperation(Input& input) {
   Compile(index, list, input.Text(), (choice & 1) != 0);
 }
 
-// Any unit is kept and given back; a null handle's is degrees.
-void UnitsOperation(Input& input) {
-  Slot& slot = state.slots[input.Byte() % SLOTS];
-  const uint8_t choice = input.Byte();
-  const auto units = static_cast<KAL_ANGULAR_UNITS>(choice < 200 ? choice % 3 : choice << 23);
-  REQUIRE(KaloSetAngularUnits(slot.handle, units) == (slot.handle ? slot.units : KAL_DEGREES),
-          "unit not given back");
-  if (slot.handle != nullptr) slot.units = units;
-}
-
 void ClearOperation(Input&) { RegisterHost(nullptr, 0, {KEEP, 0, 0}); }
 void DestroyOperation(Input& input) { Destroy(input.Byte() % SLOTS); }
 
@@ -416,10 +395,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   state.behaviours.clear();
   const std::string list = input.Text();
   Compile(0, list, input.Text(), true);
-  static void (*const OPERATIONS[])(Input&) = {// make_corpus.py's OPERATIONS
-                                               CompileOperation, EvaluateOperation,
-                                               UnitsOperation,   RegisterOperation,
-                                               ClearOperation,   DestroyOperation};
+  static void (*const OPERATIONS[])(Input&) = {
+      // make_corpus.py's OPERATIONS
+      CompileOperation, EvaluateOperation, RegisterOperation, ClearOperation, DestroyOperation};
   for (int step = 0; step < MAX_OPERATIONS && input.position < size; ++step)
     OPERATIONS[input.Byte() % std::size(OPERATIONS)](input);
   for (int i = 0; i < SLOTS; ++i) Destroy(i);

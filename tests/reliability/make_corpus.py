@@ -9,7 +9,7 @@ OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
 SPECIAL = [0.0, -0.0, 1.0, -1.0, 2.0, 0.5, 90.0, 1e-310, 5e-324, 2.2250738585072014e-308,
            sys.float_info.max, 1e300, 1e-300, 1e154, 2147483648.0, -2147483649.0, 1e19,
            float("inf"), float("-inf"), float("nan"), -float("nan")]
-OPERATIONS = ["compile", "evaluate", "units", "register", "clear", "destroy"]
+OPERATIONS = ["compile", "evaluate", "register", "clear", "destroy"]
 ACTIONS = ["keep", "sum", "write", "fail", "raise", "reenter", "clear", "register", "throw"]
 NAMES = ["f0", "f1", "F1", "g", "sin", "X", "if", "_h"]
 HOST_CODES = [7, -5, 1, 101, 102, 301, 303, 306, 2**31 - 1, -2**31]
@@ -60,9 +60,8 @@ def seed(variables, equation, *script):
 
 HOST = [compile_(0, "X Y", "Y = f0(X) + 1")]
 SEEDS = {
-    "basic": seed("X Y Z", "Z = 2*sin(X) + Y/3", evaluate(0, [3.14159, 1, 0]), op("units", 0, 0),
-                  evaluate(0, [90.0, 3, 0]), op("units", 0, 2), evaluate(0, [100.0, 3, 0]),
-                  op("units", 0, 255), evaluate(0, [1.0, 3, 0])),
+    "basic": seed("X Y Z", "Z = 2*sin(X) + Y/3", evaluate(0, [3.14159, 1, 0]),
+                  evaluate(0, [90.0, 3, 0], 0x80 | 0x0F, 0x1C)),
     "faults": seed("X Y", "Y = X / 0", evaluate(0, [1, 0]), compile_(1, "X Y", "Y = sqrt(X)"),
                    evaluate(1, [-1.0, 0]), compile_(2, "X Y", "Y = X * X"),
                    evaluate(2, [1e200, 0]), evaluate(2, [1e-200, 0]), evaluate(2, [1e-310, 0]),
@@ -91,8 +90,7 @@ SEEDS = {
                           "cosh(X) + exp(X) + fabs(X) + floor(X) + ln(X) + log10(X) + sinh(X) + "
                           "tan(X) + tanh(X) + j0(X) + j1(X) + y0(X) + y1(X) + d2r(X) + r2d(X) + "
                           "min(X, 1) + max(X, 2) + sinc(X)",
-                          evaluate(0, [0.5, 0]), evaluate(0, [-0.5, 0]), op("units", 0, 0),
-                          evaluate(0, [0.5, 0])),
+                          evaluate(0, [0.5, 0]), evaluate(0, [-0.5, 0])),
     "host_values": seed("A B C", "C = 1", register("f1", 2, "sum"), register("f0", 1, "write", 19),
                         register("g", 1, "write", 7),
                         compile_(0, "A B C", "C = if(A > B, A - B, f1(A, B))"),
@@ -127,7 +125,7 @@ SEEDS = {
                              evaluate(0, [1e200, 0], 0x80 | 0x72, 0x04),
                              evaluate(0, [1.0, 0], 0x0C, 0), evaluate(0, [0.1, 0], 0x03, 0x20)),
     "slots": seed("X Y", "Y = X", op("compile", 1, 0), op("compile", 2, 3), evaluate(2, [0.0, 0]),
-                  op("destroy", 1), evaluate(1, [1.0, 0]), op("units", 1, 1), op("compile", 3, 6),
+                  op("destroy", 1), evaluate(1, [1.0, 0]), op("compile", 3, 6),
                   evaluate(3, [1.0, 2.0, 3.0, 0])),
 }
 
