@@ -98,7 +98,7 @@ void CheckEvalText(int code, const std::string& text) {
 
 struct FloatEnv {
   uint32_t sse;
-  uint16_t x87, x87Status;
+  uint16_t x87, x87Status;  // control and status words
 };
 
 FloatEnv ReadFloatEnv() {
@@ -133,14 +133,9 @@ const struct { double (*raise)(); int code; } HOST_FAULTS[] = {  // RAISE: a fau
     {[] { return double(vLongSink = 1.0L / (vLongZero + 3.0L)); }, 0},  // x87 flags, which
     {[] { return double(vLongSink = 1.0L / vLongZero); }, 202}};        // the library clears
 const int HOST_CODES[] = {7, -5, 1, 101, 102, 301, 303, 306, INT_MAX, INT_MIN};  // FAIL
-// clang-format on
-
-struct Behaviour {
-  Action action;
-  uint8_t operand;
-  int count;
-};
+struct Behaviour { Action action; uint8_t operand; int count; };
 struct HostException {};
+// clang-format on
 
 struct Slot {
   void* handle = nullptr;
