@@ -27,11 +27,10 @@ def text(s):
 
 
 def value(x):
+    """A special value by its index, any other as its eight bytes."""
     bits = struct.pack(">d", x)
-    for index, special in enumerate(SPECIAL):
-        if struct.pack(">d", special) == bits:
-            return bytes([index])
-    return b"\x80" + bits
+    return next((bytes([i]) for i, s in enumerate(SPECIAL) if struct.pack(">d", s) == bits),
+                b"\x80" + bits)
 
 
 def evaluate(slot, values, shape=0, traps=0):
@@ -43,10 +42,8 @@ def register(name, count, action, operand=0):
     head = bytes([NAMES.index(name)]) if name in NAMES else b"\xff" + text(name)
     count_byte = 240 if count < 0 else count if count < 12 else \
         next(b for b in range(200, 240) if b % 12 == count - 90)
-    if action == "fail":
-        operand = HOST_CODES.index(operand)
-    elif action == "raise":
-        operand = FAULTS.index(operand)
+    if action in ("fail", "raise"):
+        operand = (HOST_CODES if action == "fail" else FAULTS).index(operand)
     return op("register", head, count_byte, ACTIONS.index(action), operand)
 
 
@@ -58,7 +55,7 @@ def seed(variables, equation, *script):
     return text(variables) + text(equation) + b"".join(script)
 
 
-HOST = [compile_(0, "X Y", "Y = f0(X) + 1")]
+HOST = compile_(0, "X Y", "Y = f0(X) + 1")
 SEEDS = {
     "basic": seed("X Y Z", "Z = 2*sin(X) + Y/3", evaluate(0, [3.14159, 1, 0]),
                   evaluate(0, [90.0, 3, 0], 0x80 | 0x0F, 0x1C)),
@@ -100,9 +97,9 @@ SEEDS = {
                         evaluate(0, [1.0, 2.0, 0]), evaluate(0, [1e308, 1e308, 0]),
                         compile_(1, "X Y", "Y = f0(X) + g(X)"), evaluate(1, [1.0, 0])),
     "host_codes": seed("X Y", "Y = 1", *[s for code in HOST_CODES for s in (
-        register("f0", 1, "fail", code), HOST[0], evaluate(0, [1.0, 0]))]),
+        register("f0", 1, "fail", code), HOST, evaluate(0, [1.0, 0]))]),
     "host_faults": seed("X Y", "Y = 1", *[s for fault in FAULTS for s in (
-        register("f0", 1, "raise", fault), HOST[0], evaluate(0, [1.0, 0], 0x80 | 0x71, 0x3C))]),
+        register("f0", 1, "raise", fault), HOST, evaluate(0, [1.0, 0], 0x80 | 0x71, 0x3C))]),
     "host_reenter_then_throw": seed("X Y", "Y = X", register("f0", 1, "reenter", 0),
                                     register("f1", 1, "reenter", 1), register("g", 1, "throw"),
                                     compile_(1, "X Y", "Y = f0(X) + g(X)"),
@@ -142,7 +139,6 @@ def main():
     for name, data in SEEDS.items():
         with open(os.path.join(OUT, name), "wb") as stream:
             stream.write(data)
-    print("%d seeds in %s" % (len(SEEDS), OUT), file=sys.stderr)
 
 
 if __name__ == "__main__":
