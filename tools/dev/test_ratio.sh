@@ -7,7 +7,7 @@ cd "$(dirname "$0")/../.."
 count() {
   find "$@" -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.c' -o -name '*.def' \
     -o -name '*.rc' -o -name '*.py' -o -name '*.sh' -o -name '*.cmake' -o -name 'CMakeLists.txt' \
-    -o -name '*.supp' -o -name '*.dict' \) -not -path 'tools/dev/*' -print0 2>/dev/null |
+    -o -name '*.supp' -o -name '*.dict' -o -name 'cases.txt' \) -not -path 'tools/dev/*' -print0 2>/dev/null |
     xargs -0 -r cat | grep -c '[^[:space:]]' || true
 }
 code_dirs=()
@@ -19,7 +19,7 @@ code=$(count "${code_dirs[@]}" python/kalo)
 echo "tests: $tests lines; library, command and package: $code lines; ratio: $((100 * tests / code))%"
 if [ "${1:-}" = "-v" ]; then
   for file in $(find tests python/tests -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.c' -o -name '*.py' \
-    -o -name '*.sh' -o -name '*.cmake' -o -name 'CMakeLists.txt' \) | sort); do
+    -o -name '*.sh' -o -name '*.cmake' -o -name 'CMakeLists.txt' -o -name 'cases.txt' \) | sort); do
     printf '%6d %s\n' "$(grep -c '[^[:space:]]' "$file" || true)" "$file"
   done | sort -rn
 fi
