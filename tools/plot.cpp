@@ -13,6 +13,7 @@
 
 #include "tools/console.h"
 #include "tools/plot_scale.h"
+#include "tools/reporting.h"
 
 namespace kalo::cli {
 
@@ -596,28 +597,28 @@ bool Validate(const PlotData& data, std::string& error) {
 }
 
 // Written beside the target and renamed over it, so that a failure never leaves half a picture.
-bool WriteFile(const std::string& text, const std::string& path, std::string& error) {
+int WriteFile(const std::string& text, const std::string& path, std::string& error) {
   std::string temporary = path + ".kalo-part";
   std::FILE* file = std::fopen(temporary.c_str(), "wb");
   if (file == nullptr) {
     error = "cannot create '" + path + "': " + std::strerror(errno);
-    return false;
+    return EXIT_CANNOT_CREATE;
   }
   bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
   written = std::fclose(file) == 0 && written;
   if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
     error = "cannot write '" + path + "': " + std::strerror(errno);
     std::remove(temporary.c_str());
-    return false;
+    return EXIT_IO_ERROR;
   }
-  return true;
+  return 0;
 }
 
 }  // namespace
 
-bool WritePlot(const PlotData& data, const std::string& path, std::string& error) {
+int WritePlot(const PlotData& data, const std::string& path, std::string& error) {
   error.clear();
-  if (!Validate(data, error)) return false;
+  if (!Validate(data, error)) return EXIT_IO_ERROR;
   Table table(data);
   if (path != "-")
     return WriteFile(data.sweptCount == 1 ? LineChart(table) : HeatMaps(table), path, error);
@@ -635,9 +636,9 @@ bool WritePlot(const PlotData& data, const std::string& path, std::string& error
   }
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
     error = std::string("cannot write the plot: ") + std::strerror(errno);
-    return false;
+    return EXIT_IO_ERROR;
   }
-  return true;
+  return 0;
 }
 
 }  // namespace kalo::cli

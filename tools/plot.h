@@ -15,7 +15,8 @@ struct PlotData {
 };
 
 // Draws `data` into the SVG file `path`, or as Unicode text on standard output when `path` is
-// "-". Non-finite values leave gaps. On failure returns false with the reason in `error`.
-bool WritePlot(const PlotData& data, const std::string& path, std::string& error);
+// "-". Non-finite values leave gaps. Returns 0, or the command's exit status with the reason in
+// `error`: EXIT_CANNOT_CREATE when the file cannot be created, EXIT_IO_ERROR for the rest.
+int WritePlot(const PlotData& data, const std::string& path, std::string& error);
 
 }  // namespace kalo::cli

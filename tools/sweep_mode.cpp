@@ -280,9 +280,9 @@ int SweepRun::Run() {
     code = target.Finish(code);
   }
   std::string error;
-  if (code == 0 && !options.plotPath.empty() && !WritePlot(plot, options.plotPath, error)) {
-    Complain(error);
-    return EXIT_IO_ERROR;
+  if (code == 0 && !options.plotPath.empty()) {
+    code = WritePlot(plot, options.plotPath, error);
+    if (code != 0) Complain(error);
   }
   return code;
 }

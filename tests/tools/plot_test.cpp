@@ -75,9 +75,9 @@ TEST(Plot, SvgHasItsPartsAndRenders) {
     SCOPED_TRACE(&c - PLOT_CASES);
     std::string error;
     ::testing::internal::CaptureStdout();
-    EXPECT_EQ(WritePlot(c.data, "-", error), c.polylines >= 0);
+    EXPECT_EQ(WritePlot(c.data, "-", error) == 0, c.polylines >= 0);
     EXPECT_EQ(::testing::internal::GetCapturedStdout().empty(), c.polylines < 0);
-    ASSERT_EQ(WritePlot(c.data, svg, error), c.polylines >= 0) << error;
+    ASSERT_EQ(WritePlot(c.data, svg, error) == 0, c.polylines >= 0) << error;
     EXPECT_EQ(error.empty(), c.polylines >= 0);
     if (c.polylines < 0) continue;
     std::ostringstream text;
@@ -101,7 +101,7 @@ TEST(Plot, TerminalChartRisesFromLowerLeftWithAGap) {
     data.rows.insert(data.rows.end(), {i / 20.0, i == 10 ? NAN : i / 20.0});
   std::string error, line;
   ::testing::internal::CaptureStdout();
-  ASSERT_TRUE(WritePlot(data, "-", error));
+  ASSERT_EQ(WritePlot(data, "-", error), 0);
   std::istringstream out(::testing::internal::GetCapturedStdout());
   std::vector<std::string> lines;
   while (std::getline(out, line)) lines.push_back(line);
