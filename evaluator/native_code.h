@@ -27,6 +27,9 @@ using NativeEntry = double (*)(double* registers, NativeFrame* frame);
 using NativeColumnsEntry = long (*)(double* registers, NativeFrame* frame, double* const* columns,
                                     long row, long end);
 
+// Rows per block of NativeCode::lanesEntry, one per lane of a 256-bit register.
+constexpr long LANE_COUNT = 4;
+
 // A slot of executable memory that an Evaluator holds from construction to destruction, so
 // that compiling into it needs neither an allocation nor a system call.
 struct NativeCode {
@@ -34,6 +37,9 @@ struct NativeCode {
   const uint8_t* executable = nullptr;        // the same bytes, seen executable
   NativeEntry entry = nullptr;                // one row; null when there is none
   NativeColumnsEntry columnsEntry = nullptr;  // a loop over columns, or null
+  // The same over whole blocks of rows, several per instruction, or null; it stops before a
+  // block that needs a closer look, which then goes through columnsEntry row by row.
+  NativeColumnsEntry lanesEntry = nullptr;
   int32_t slot = -1;
 };
 

@@ -26,6 +26,14 @@ void InitializeRegisters(double* registers) {
   registers[RADIANS_TO_DEGREES_REGISTER] = 180 / math::PI;
   SetBits(&registers[NORMAL_BASE_REGISTER], math::PLAIN_BASE);
   SetBits(&registers[NORMAL_WIDTH_REGISTER], math::PLAIN_WIDTH);
+  // (doubled - PLAIN_BASE) < PLAIN_WIDTH unsigned is, with the top bit flipped on both sides,
+  // doubled + (2^63 - PLAIN_BASE) < PLAIN_WIDTH - 2^63 signed; the limit is one less, for ">".
+  constexpr uint64_t TOP = 0x8000000000000000ull;
+  for (int lane = 0; lane < 4; ++lane) {
+    registers[LANE_ZERO_REGISTERS + lane] = 0.0;
+    SetBits(&registers[LANE_PLAIN_SHIFT_REGISTERS + lane], TOP - math::PLAIN_BASE);
+    SetBits(&registers[LANE_PLAIN_LIMIT_REGISTERS + lane], (math::PLAIN_WIDTH ^ TOP) - 1);
+  }
 }
 
 namespace {
