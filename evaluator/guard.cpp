@@ -97,13 +97,16 @@ bool CheckColumns(const Program& program, double* const* columns, EvalRecord* re
   return true;
 }
 
+// What ran the last row so far, which tells where its record is.
+enum class LastRowBy { ROW, LOOP, BLOCKS };
+
 // A columns call's way through its rows.
 struct ColumnsRun {
   double* const* columns;
   NativeColumnsEntry loop;    // row after row, or null
   NativeColumnsEntry blocks;  // blocks of rows, or null
   NativeFrame frame;
-  bool lastRowInLoop;  // the record of the last row run is to be read from the register file
+  LastRowBy lastRowBy;
 };
 
 // Whether a column the program reads overlaps the assigned one without being it: then a block
@@ -126,13 +129,13 @@ long RunRows(const Program& program, Evaluator& evaluator, EvalRecord* record, C
   for (; row < end; ++row) {
     if (run.loop != nullptr) {
       const long stop = run.loop(registers, &run.frame, run.columns, row, end);
-      run.lastRowInLoop = stop > row;
+      if (stop > row) run.lastRowBy = LastRowBy::LOOP;
       if ((row = stop) == end) break;
     }
     for (int i = 0; i < program.variableCount; ++i) registers[i] = run.columns[i][row];
     if (!RunRow(program, evaluator, record)) return row;
     run.columns[program.assignedVariable][row] = registers[program.assignedVariable];
-    run.lastRowInLoop = false;
+    run.lastRowBy = LastRowBy::ROW;
   }
   return end;
 }
@@ -159,24 +162,31 @@ long EvaluateColumns(const Program& program, Evaluator* evaluator, EvalRecord* r
   // One reset of the unit serves every row: a run changes no control bit, and the interpreter
   // clears the flags it reads before it starts.
   const FloatScope floatScope(UsesX87(evaluator->fast));
-  ColumnsRun run{columns, nullptr, nullptr, {evaluator->angularUnits, 0}, false};
+  ColumnsRun run{columns, nullptr, nullptr, {evaluator->angularUnits, 0}, LastRowBy::ROW};
   if (UsesFastForm(*evaluator) && evaluator->fastest == Form::MACHINE_CODE) {
     run.loop = evaluator->fast.native.columnsEntry;
     if (!ColumnsOverlap(program, columns, rowCount)) run.blocks = evaluator->fast.native.lanesEntry;
   }
-  // Blocks of rows while they are clean; a doubtful block, the last rows and the last row, whose
-  // record the call leaves, go one row at a time.
+  double* const registers = evaluator->registers;
+  // Blocks of rows while they are clean; a doubtful block and the rows after the last whole
+  // block go one row at a time.
   for (long row = 0; row < rowCount;) {
     long end = rowCount;
     if (run.blocks != nullptr) {
-      row = run.blocks(evaluator->registers, &run.frame, columns, row, rowCount - 1);
+      const long stop = run.blocks(registers, &run.frame, columns, row, rowCount);
+      if (stop > row) run.lastRowBy = LastRowBy::BLOCKS;
+      if ((row = stop) == rowCount) break;
       end = std::min(row + LANE_COUNT, rowCount);
     }
     const long stop = RunRows(program, *evaluator, record, run, row, end);
     if (stop != end) return stop;
     row = end;
   }
-  if (run.lastRowInLoop) RecordCleanRun(program, evaluator->fast, evaluator->registers, record);
+  if (run.lastRowBy == LastRowBy::BLOCKS) {
+    registers[RECORD_TOP_REGISTER] = registers[LANE_RECORD_TOP_REGISTERS + LANE_COUNT - 1];
+    registers[RECORD_NEXT_REGISTER] = registers[LANE_RECORD_NEXT_REGISTERS + LANE_COUNT - 1];
+  }
+  if (run.lastRowBy != LastRowBy::ROW) RecordCleanRun(program, evaluator->fast, registers, record);
   return rowCount;
 }
 

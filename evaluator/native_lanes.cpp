@@ -83,6 +83,14 @@ void MarkZeroOperands(Emitter& e, int x, bool secondToo) {
   e.VexRR(VPOR, ZERO_OPERAND, ZERO_OPERAND, SCRATCH);
 }
 
+// The last operation's operands, which an error text would show, for the block's last row.
+void SaveRecordOperands(Emitter& e, int count) {
+  e.VexRM(VMOVUPD_STORE, count - 1, 0, RBX, RegisterOffset(LANE_RECORD_TOP_REGISTERS));
+  if (count < 2) e.VexRR(VXORPD, SCRATCH, SCRATCH, SCRATCH);
+  const int next = count >= 2 ? count - 2 : SCRATCH;
+  e.VexRM(VMOVUPD_STORE, next, 0, RBX, RegisterOffset(LANE_RECORD_NEXT_REGISTERS));
+}
+
 // A comparison's mask to -1.0 or 0.0, as the row-at-a-time code makes it.
 void MaskToTruth(Emitter& e, int x) {
   Broadcast(e, SCRATCH, MINUS_ONE_REGISTER);
@@ -171,6 +179,7 @@ bool EmitLaneBody(Emitter& e, const RegisterForm& fast) {
       else if (operands[k] != POOL_REGISTERS + x + k)
         return false;
     }
+    if (i == fast.count - 1) SaveRecordOperands(e, count);
     // A power's second operand is its exponent, never zero.
     const bool zeroNeedsZeroOperand = MayUnderflowToZero(word) || op.power != 0;
     if (zeroNeedsZeroOperand) MarkZeroOperands(e, x, op.power == 0);

@@ -42,7 +42,10 @@ constexpr int FOLDED_COUNT = 64;
 constexpr int LANE_ZERO_REGISTERS = FOLDED_REGISTERS + FOLDED_COUNT;
 constexpr int LANE_PLAIN_SHIFT_REGISTERS = LANE_ZERO_REGISTERS + 4;
 constexpr int LANE_PLAIN_LIMIT_REGISTERS = LANE_PLAIN_SHIFT_REGISTERS + 4;
-constexpr int REGISTER_COUNT = LANE_PLAIN_LIMIT_REGISTERS + 4;
+// The last operation's operands in the four rows of a block, as RECORD_TOP and RECORD_NEXT.
+constexpr int LANE_RECORD_TOP_REGISTERS = LANE_PLAIN_LIMIT_REGISTERS + 4;
+constexpr int LANE_RECORD_NEXT_REGISTERS = LANE_RECORD_TOP_REGISTERS + 4;
+constexpr int REGISTER_COUNT = LANE_RECORD_NEXT_REGISTERS + 4;
 
 // Fills the registers that hold constants.
 void InitializeRegisters(double* registers);
