@@ -33,7 +33,7 @@ namespace {
 
 using namespace x64;  // NOLINT(google-build-using-namespace): the emitter's vocabulary
 
-constexpr size_t SLOT_SIZE = 4096;
+constexpr size_t SLOT_SIZE = 8192;  // three entries of a 400-word program fit most of the time
 constexpr size_t SLOTS_PER_REGION = 256;
 constexpr int MAX_NATIVE_DEPTH = 14;  // xmm0..xmm13
 constexpr int SCRATCH = 14;
