@@ -34,21 +34,36 @@ bool AllInline(const RegisterForm& fast) {
   return true;
 }
 
-bool IsColumn(const RegisterForm& fast, int index) {
-  for (int i = 0; i < fast.readCount; ++i)
-    if (fast.readVariables[i] == index) return true;
-  return false;
+// The general registers that hold the first columns' addresses, free in a loop that calls
+// nothing; none is rbp or r13, which cannot be a base without a displacement.
+constexpr int COLUMN_BASES[] = {RCX, RDX, RSI, RDI, R8, R9, R10, R11};
+constexpr int COLUMN_BASE_COUNT = sizeof COLUMN_BASES / sizeof COLUMN_BASES[0];
+
+// Where the block's rows of slot `index` are: in a column whose address is in the returned
+// register (rax after a load when it has none of its own), or -1 for a value the same in every row.
+int ColumnBase(Emitter& e, const RegisterForm& fast, int index) {
+  for (int i = 0; i < fast.readCount; ++i) {
+    if (fast.readVariables[i] != index) continue;
+    if (i < COLUMN_BASE_COUNT) return COLUMN_BASES[i];
+    e.MovRM(RAX, R13, static_cast<int32_t>(index * sizeof(double*)));
+    return RAX;
+  }
+  return -1;
+}
+
+void LoadColumnBases(Emitter& e, const RegisterForm& fast) {
+  for (int i = 0; i < fast.readCount && i < COLUMN_BASE_COUNT; ++i)
+    e.MovRM(COLUMN_BASES[i], R13, static_cast<int32_t>(fast.readVariables[i] * sizeof(double*)));
 }
 
 // Register-file slot `index` into ymm<target>: a variable's four rows from its column at row r14,
 // any other value copied to every lane.
 void LoadLanes(Emitter& e, const RegisterForm& fast, int target, int index) {
-  if (IsColumn(fast, index)) {
-    e.MovRM(RAX, R13, static_cast<int32_t>(index * sizeof(double*)));
-    e.VexIndexed(VMOVUPD_LOAD, target, RAX, R14);
-  } else {
+  const int base = ColumnBase(e, fast, index);
+  if (base >= 0)
+    e.VexIndexed(VMOVUPD_LOAD, target, base, R14);
+  else
     e.VexRM(VBROADCASTSD, target, 0, RBX, RegisterOffset(index));
-  }
 }
 
 void Broadcast(Emitter& e, int target, int index) {
@@ -187,7 +202,8 @@ bool EmitLaneBody(Emitter& e, const RegisterForm& fast) {
       EmitLanePower(e, x, op.power);
     else if (!EmitLaneInline(e, word, x))
       return false;
-    if (MayLeaveTheNormalRange(word) || op.power != 0) TestLanes(e, x, zeroNeedsZeroOperand);
+    if ((MayLeaveTheNormalRange(word) && !op.staysPlain) || op.power != 0)
+      TestLanes(e, x, zeroNeedsZeroOperand);
   }
   return true;
 }
@@ -222,6 +238,7 @@ bool EmitLanesEntry(Emitter& e, const RegisterForm& fast) {
   if (!AllInline(fast)) return false;
   e.Push(RBX), e.Push(R13), e.Push(R14), e.Push(R15);
   e.MovRR(RBX, RDI), e.MovRR(R13, RDX), e.MovRR(R14, RCX), e.MovRR(R15, R8);
+  LoadColumnBases(e, fast);
   const size_t loop = e.position();
   e.MovRR(RAX, R14);
   e.AddRI8(RAX, static_cast<int8_t>(LANE_COUNT));

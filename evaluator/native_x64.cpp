@@ -292,7 +292,7 @@ bool EmitBody(Emitter& e, const RegisterForm& fast, ValueChecks* checks) {
       EmitPower(e, x, op.power);
     else if (!EmitInline(e, word, x))
       return false;  // the table promises what EmitInline lacks
-    if (MayLeaveTheNormalRange(word) || op.power != 0) {
+    if ((MayLeaveTheNormalRange(word) && !op.staysPlain) || op.power != 0) {
       EmitRangeTest(e, x);
       const size_t jump = e.Jcc(NOT_BELOW);
       checks->items[checks->count++] = {zeroNeedsZeroOperand, x, jump, e.position()};

@@ -1,5 +1,6 @@
 #include "evaluator/register_form.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "evaluator/evaluator.h"
@@ -65,6 +66,17 @@ bool IsConstant(const Program& program, int index) {
          (index >= FOLDED_REGISTERS && index < FOLDED_REGISTERS + FOLDED_COUNT);
 }
 
+// A constant from 2^-900 to 2^900 in magnitude. Its sum with a value that is plain or zero is
+// plain or zero too: far below a half unit in the last place of the largest double, so no
+// overflow; and either the two are within a factor of two of each other, whose difference is
+// exact, zero or a multiple of a unit far above the smallest normal, or the sum is at least half
+// the constant.
+bool IsModerateConstant(const Program& program, const Evaluator& evaluator, int index) {
+  if (!IsConstant(program, index)) return false;
+  const double magnitude = std::fabs(evaluator.registers[index]);
+  return magnitude >= 0x1p-900 && magnitude <= 0x1p900;
+}
+
 // Computes an operation on constants ahead, into a folded register, when that raises no fault;
 // false leaves it to run. Never random draws, nor a routine that may use the x87 unit (it would
 // run in the host's state), nor the last operation, whose operands the record shows.
@@ -126,6 +138,9 @@ void BuildRegisterForm(const Program& program, Evaluator& evaluator) {
     op.power = static_cast<int16_t>(word == OP_POW && IsConstant(program, op.y)
                                         ? math::MultipliedPower(evaluator.registers[op.y])
                                         : 0);
+    op.staysPlain =
+        (word == OP_ADD || word == OP_SUB) && (IsModerateConstant(program, evaluator, op.x) ||
+                                               IsModerateConstant(program, evaluator, op.y));
     fast.lastTop = operands[count - 1];
     fast.lastNext = count >= 2   ? operands[count - 2]
                     : depth >= 2 ? stack[depth - 2]

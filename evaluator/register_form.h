@@ -55,6 +55,7 @@ struct RegisterOperation {
   uint16_t target;
   uint16_t x, y, z;  // operands in the order written; ZERO_REGISTER where there are fewer
   int16_t power;     // pow by a literal that math::MultipliedPower takes; else 0
+  bool staysPlain;   // a sum that is plain or zero when its operands are: it needs no value test
 };
 
 struct RegisterForm {

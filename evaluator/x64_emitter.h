@@ -13,7 +13,7 @@ inline int32_t RegisterOffset(int index) { return static_cast<int32_t>(index * s
 
 // General registers by their encoding.
 enum Gpr : int { RAX = 0, RCX = 1, RDX = 2, RBX = 3, RSP = 4, RSI = 6, RDI = 7, R8 = 8 };
-constexpr int R12 = 12, R13 = 13, R14 = 14, R15 = 15;
+constexpr int R9 = 9, R10 = 10, R11 = 11, R12 = 12, R13 = 13, R14 = 14, R15 = 15;
 
 // Conditions of Jcc (0F 80+cc).
 enum Condition : uint8_t {
@@ -111,9 +111,9 @@ class Emitter {
     Vex(op, target, first, 0, base);
     Memory(target, base, disp);
   }
-  // [base + index * 8], a load into `reg` or a store from it.
-  void VexIndexed(VexOp op, int reg, int base, int index) {
-    Vex(op, reg, 0, index, base);
+  // [base + index * 8]: a load into `reg` or a store from it, or the second operand.
+  void VexIndexed(VexOp op, int reg, int base, int index, int first = 0) {
+    Vex(op, reg, first, index, base);
     Byte(static_cast<uint8_t>(0x04 | ((reg & 7) << 3)));
     Byte(static_cast<uint8_t>(0xC0 | ((index & 7) << 3) | (base & 7)));
   }
