@@ -24,13 +24,15 @@ inline bool MayUnderflowToZero(CodeWord operation) {
   return operation == OP_MUL || operation == OP_DIV;
 }
 
-// Whether the processor and the operating system run AVX2 code (cpuid and xgetbv) and
-// KALO_SIMD=0 was not set at load: the loop over blocks of rows is written only then.
+// Whether the processor and the operating system run AVX2 code (cpuid and xgetbv) and the
+// environment did not set KALO_SIMD=0, both read at the first call: the loop over blocks of rows
+// is written only then, so tests and benchmarks can compare it with the row-by-row loop.
 bool LanesAvailable();
 
 // long entry(double* registers, NativeFrame*, double* const* columns, long row, long end): blocks
-// of LANE_COUNT rows from `row`, each whole block before `end`, until one needs a closer look;
-// returns the first row not evaluated. False when the program has an operation that is not
+// of LANE_COUNT rows from `row`, each whole block up to `end`, until one needs a closer look;
+// returns the first row not evaluated, with the last operation's operands of the last block
+// evaluated in the LANE_RECORD registers. False when the program has an operation that is not
 // written inline, or does not fit.
 bool EmitLanesEntry(x64::Emitter& e, const RegisterForm& fast);
 
