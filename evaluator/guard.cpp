@@ -165,7 +165,8 @@ long EvaluateColumns(const Program& program, Evaluator* evaluator, EvalRecord* r
   ColumnsRun run{columns, nullptr, nullptr, {evaluator->angularUnits, 0}, LastRowBy::ROW};
   if (UsesFastForm(*evaluator) && evaluator->fastest == Form::MACHINE_CODE) {
     run.loop = evaluator->fast.native.columnsEntry;
-    if (!ColumnsOverlap(program, columns, rowCount)) run.blocks = evaluator->fast.native.lanesEntry;
+    if (!ColumnsOverlap(program, columns, rowCount))
+      run.blocks = LanesEntry(evaluator->fast, &evaluator->fast.native);
   }
   double* const registers = evaluator->registers;
   // Blocks of rows while they are clean; a doubtful block and the rows after the last whole

@@ -376,6 +376,7 @@ void CompileNativeCode(const RegisterForm& fast, NativeCode* code) {
   code->entry = nullptr;
   code->columnsEntry = nullptr;
   code->lanesEntry = nullptr;
+  code->lanesStart = 0;
   if (code->writable == nullptr || !fast.usable || !fast.literalsNormalOrZero) return;
   Emitter row(code->writable, SLOT_SIZE);
   if (!EmitRowEntry(row, fast)) return;
@@ -388,11 +389,17 @@ void CompileNativeCode(const RegisterForm& fast, NativeCode* code) {
   code->columnsEntry = EntryAt<NativeColumnsEntry>(code->executable + start);
   if (!LanesAvailable()) return;
   columns.Align16();
-  const size_t lanesStart = start + columns.position();
-  if (columns.overflowed()) return;
-  Emitter lanes(code->writable + lanesStart, SLOT_SIZE - lanesStart);
+  if (!columns.overflowed()) code->lanesStart = static_cast<uint32_t>(start + columns.position());
+}
+
+NativeColumnsEntry LanesEntry(const RegisterForm& fast, NativeCode* code) {
+  if (code->lanesEntry != nullptr || code->lanesStart == 0) return code->lanesEntry;
+  const size_t start = code->lanesStart;
+  code->lanesStart = 0;  // one attempt per compilation
+  Emitter lanes(code->writable + start, SLOT_SIZE - start);
   if (EmitLanesEntry(lanes, fast))
-    code->lanesEntry = EntryAt<NativeColumnsEntry>(code->executable + lanesStart);
+    code->lanesEntry = EntryAt<NativeColumnsEntry>(code->executable + start);
+  return code->lanesEntry;
 }
 
 }  // namespace kalo
