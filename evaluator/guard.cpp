@@ -1,6 +1,8 @@
 // The guard around every evaluation: one at a time in the process, the host's values in and
 // out, the floating-point unit reset for the run and restored after it.
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 
 #include "common/error_codes.h"
 #include "evaluator/evaluator.h"
@@ -95,6 +97,49 @@ bool CheckColumns(const Program& program, double* const* columns, EvalRecord* re
   return true;
 }
 
+// What ran the last row so far, which tells where its record is.
+enum class LastRowBy { ROW, LOOP, BLOCKS };
+
+// A columns call's way through its rows.
+struct ColumnsRun {
+  double* const* columns;
+  NativeColumnsEntry loop;    // row after row, or null
+  NativeColumnsEntry blocks;  // blocks of rows, or null
+  NativeFrame frame;
+  LastRowBy lastRowBy;
+};
+
+// Whether a column the program reads overlaps the assigned one without being it: then a block
+// could read a value that an earlier row of the same block writes, row by row.
+bool ColumnsOverlap(const Program& program, double* const* columns, long rowCount) {
+  const auto start = [&](int i) { return reinterpret_cast<uintptr_t>(columns[i]); };
+  const uintptr_t size = static_cast<uintptr_t>(rowCount) * sizeof(double);
+  const uintptr_t assigned = start(program.assignedVariable);
+  for (int i = 0; i < program.variableCount; ++i)
+    if (start(i) != assigned && start(i) < assigned + size && assigned < start(i) + size)
+      return true;
+  return false;
+}
+
+// Rows `row` to `end` - 1: in machine code row after row until a row needs a closer look; that
+// row runs alone, exactly as Evaluate would run it. Returns `end`, or the row that failed.
+long RunRows(const Program& program, Evaluator& evaluator, EvalRecord* record, ColumnsRun& run,
+             long row, long end) {
+  double* const registers = evaluator.registers;
+  for (; row < end; ++row) {
+    if (run.loop != nullptr) {
+      const long stop = run.loop(registers, &run.frame, run.columns, row, end);
+      if (stop > row) run.lastRowBy = LastRowBy::LOOP;
+      if ((row = stop) == end) break;
+    }
+    for (int i = 0; i < program.variableCount; ++i) registers[i] = run.columns[i][row];
+    if (!RunRow(program, evaluator, record)) return row;
+    run.columns[program.assignedVariable][row] = registers[program.assignedVariable];
+    run.lastRowBy = LastRowBy::ROW;
+  }
+  return end;
+}
+
 }  // namespace
 
 bool Evaluate(const Program& program, Evaluator* evaluator, EvalRecord* record, double* values) {
@@ -115,29 +160,34 @@ long EvaluateColumns(const Program& program, Evaluator* evaluator, EvalRecord* r
   *record = EvalRecord{};
   if (!CheckColumns(program, columns, record)) return 0;
   // One reset of the unit serves every row: a run changes no control bit, and the interpreter
-  // clears the flags it reads before it starts. Machine code runs row after row until a row
-  // needs a closer look; that row runs alone, exactly as Evaluate would run it.
-  const RegisterForm& fast = evaluator->fast;
-  const FloatScope floatScope(UsesX87(fast));
-  const auto loop = UsesFastForm(*evaluator) && evaluator->fastest == Form::MACHINE_CODE
-                        ? fast.native.columnsEntry
-                        : nullptr;
-  NativeFrame frame{evaluator->angularUnits, 0};
-  double* const registers = evaluator->registers;
-  const int assigned = program.assignedVariable;
-  bool lastRowInLoop = false;
-  for (long row = 0; row < rowCount; ++row) {
-    if (loop != nullptr) {
-      const long stop = loop(registers, &frame, columns, row, rowCount);
-      lastRowInLoop = stop > row;
-      if ((row = stop) == rowCount) break;
-    }
-    for (int i = 0; i < program.variableCount; ++i) registers[i] = columns[i][row];
-    if (!RunRow(program, *evaluator, record)) return row;
-    columns[assigned][row] = registers[assigned];
-    lastRowInLoop = false;
+  // clears the flags it reads before it starts.
+  const FloatScope floatScope(UsesX87(evaluator->fast));
+  ColumnsRun run{columns, nullptr, nullptr, {evaluator->angularUnits, 0}, LastRowBy::ROW};
+  if (UsesFastForm(*evaluator) && evaluator->fastest == Form::MACHINE_CODE) {
+    run.loop = evaluator->fast.native.columnsEntry;
+    if (!ColumnsOverlap(program, columns, rowCount))
+      run.blocks = LanesEntry(evaluator->fast, &evaluator->fast.native);
   }
-  if (lastRowInLoop) RecordCleanRun(program, fast, registers, record);
+  double* const registers = evaluator->registers;
+  // Blocks of rows while they are clean; a doubtful block and the rows after the last whole
+  // block go one row at a time.
+  for (long row = 0; row < rowCount;) {
+    long end = rowCount;
+    if (run.blocks != nullptr) {
+      const long stop = run.blocks(registers, &run.frame, columns, row, rowCount);
+      if (stop > row) run.lastRowBy = LastRowBy::BLOCKS;
+      if ((row = stop) == rowCount) break;
+      end = std::min(row + LANE_COUNT, rowCount);
+    }
+    const long stop = RunRows(program, *evaluator, record, run, row, end);
+    if (stop != end) return stop;
+    row = end;
+  }
+  if (run.lastRowBy == LastRowBy::BLOCKS) {
+    registers[RECORD_TOP_REGISTER] = registers[LANE_RECORD_TOP_REGISTERS + LANE_COUNT - 1];
+    registers[RECORD_NEXT_REGISTER] = registers[LANE_RECORD_NEXT_REGISTERS + LANE_COUNT - 1];
+  }
+  if (run.lastRowBy != LastRowBy::ROW) RecordCleanRun(program, evaluator->fast, registers, record);
   return rowCount;
 }
 

@@ -27,6 +27,9 @@ using NativeEntry = double (*)(double* registers, NativeFrame* frame);
 using NativeColumnsEntry = long (*)(double* registers, NativeFrame* frame, double* const* columns,
                                     long row, long end);
 
+// Rows per block of NativeCode::lanesEntry, one per lane of a 256-bit register.
+constexpr long LANE_COUNT = 4;
+
 // A slot of executable memory that an Evaluator holds from construction to destruction, so
 // that compiling into it needs neither an allocation nor a system call.
 struct NativeCode {
@@ -34,6 +37,12 @@ struct NativeCode {
   const uint8_t* executable = nullptr;        // the same bytes, seen executable
   NativeEntry entry = nullptr;                // one row; null when there is none
   NativeColumnsEntry columnsEntry = nullptr;  // a loop over columns, or null
+  // The same over whole blocks of rows, several per instruction, or null; it stops before a
+  // block that needs a closer look, which then goes through columnsEntry row by row. Written at
+  // the first columns call (LanesEntry), at lanesStart; lanesStart is 0 once there is nothing
+  // (more) to write.
+  NativeColumnsEntry lanesEntry = nullptr;
+  uint32_t lanesStart = 0;
   int32_t slot = -1;
 };
 
@@ -45,5 +54,11 @@ void ReleaseNativeCode(NativeCode* code);
 // Writes the register form's machine code into `code`'s slot and makes the entries callable, or
 // leaves them null when the program does not fit the slot or the registers.
 void CompileNativeCode(const RegisterForm& fast, NativeCode* code);
+
+// The loop over blocks of rows, written into the slot at its first use, so that compiling an
+// equation only ever evaluated one row at a time does not pay for it; null where the processor
+// or the program does not allow it. No allocation, lock or system call: the slot is the
+// Evaluator's.
+NativeColumnsEntry LanesEntry(const RegisterForm& fast, NativeCode* code);
 
 }  // namespace kalo

@@ -6,5 +6,8 @@ namespace kalo {
 void ReserveNativeCode(NativeCode* code) { *code = NativeCode{}; }
 void ReleaseNativeCode(NativeCode* code) { *code = NativeCode{}; }
 void CompileNativeCode(const RegisterForm& /*fast*/, NativeCode* /*code*/) {}
+NativeColumnsEntry LanesEntry(const RegisterForm& /*fast*/, NativeCode* /*code*/) {
+  return nullptr;
+}
 
 }  // namespace kalo

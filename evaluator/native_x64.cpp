@@ -7,8 +7,9 @@
 // the NativeFrame, both preserved across calls of CallApply, which take their operands in
 // xmm0..xmm2 after the positions below them are saved to the register file's spill slots.
 //
-// Two entries share a slot: one row (NativeEntry), and a loop over columns (NativeColumnsEntry)
-// that runs the same body row after row until a row needs the interpreter's look.
+// Three entries share a slot: one row (NativeEntry), a loop over columns (NativeColumnsEntry)
+// that runs the same body row after row until a row needs the interpreter's look, and where the
+// processor allows, a loop over blocks of rows (native_lanes.cpp).
 //
 // Every result is tested by value, never by the flags (reading them waits for the arithmetic in
 // flight, and the maths library raises flags of its own): an inline result that is not a normal
@@ -24,12 +25,15 @@
 #include "evaluator/evaluator.h"
 #include "evaluator/math.h"
 #include "evaluator/native_code.h"
+#include "evaluator/native_x64.h"
 #include "platform/platform.h"
 
 namespace kalo {
 namespace {
 
-constexpr size_t SLOT_SIZE = 4096;
+using namespace x64;  // NOLINT(google-build-using-namespace): the emitter's vocabulary
+
+constexpr size_t SLOT_SIZE = 8192;  // three entries of a 400-word program fit most of the time
 constexpr size_t SLOTS_PER_REGION = 256;
 constexpr int MAX_NATIVE_DEPTH = 14;  // xmm0..xmm13
 constexpr int SCRATCH = 14;
@@ -98,159 +102,7 @@ double CallApply(uint32_t operation, NativeFrame* frame, double x, double y, dou
   return result;
 }
 
-int32_t RegisterOffset(int index) { return static_cast<int32_t>(index * sizeof(double)); }
-
 constexpr int32_t FAILED_OFFSET = static_cast<int32_t>(offsetof(NativeFrame, valueTestFailed));
-
-// General registers by their encoding.
-enum Gpr : int { RAX = 0, RCX = 1, RDX = 2, RBX = 3, RSP = 4, RSI = 6, RDI = 7, R8 = 8 };
-constexpr int R12 = 12, R13 = 13, R14 = 14, R15 = 15;
-
-// Conditions of Jcc (0F 80+cc).
-enum Condition : uint8_t {
-  BELOW = 0x2,
-  NOT_BELOW = 0x3,
-  EQUAL = 0x4,
-  NOT_EQUAL = 0x5,
-  NOT_LESS = 0xD
-};
-
-// Scalar double opcodes (prefix F2) and packed logic (prefix 66), after 0F.
-constexpr uint8_t MOVSD_LOAD = 0x10, MOVSD_STORE = 0x11, MOVAPD = 0x28, SQRTSD = 0x51, ADDSD = 0x58,
-                  MULSD = 0x59, SUBSD = 0x5C, MINSD = 0x5D, DIVSD = 0x5E, MAXSD = 0x5F,
-                  CMPSD = 0xC2, ANDPD = 0x54, ANDNPD = 0x55, ORPD = 0x56, XORPD = 0x57;
-constexpr uint8_t CMP_LT = 1, CMP_LE = 2, CMP_NEQ = 4;
-
-// x86-64 instructions by name, appended to a fixed buffer; `overflowed` once it is full. Memory
-// operands are [base + disp32] or [base + index * 8].
-class Emitter {
- public:
-  Emitter(uint8_t* buffer, size_t capacity) : buffer_(buffer), capacity_(capacity) {}
-
-  bool overflowed() const { return overflowed_; }
-  size_t position() const { return size_; }
-
-  // --- General registers, 64 bits ---
-  void Push(int r) { Short(r, 0x50); }
-  void Pop(int r) { Short(r, 0x58); }
-  void MovRR(int target, int source) { RegReg(0, true, {0x89}, source, target); }
-  void MovRM(int target, int base, int32_t disp) { RegMem(0, true, {0x8B}, target, base, disp); }
-  void AddRR(int target, int source) { RegReg(0, true, {0x01}, source, target); }
-  void SubRM(int target, int base, int32_t disp) { RegMem(0, true, {0x2B}, target, base, disp); }
-  void CmpRM(int r, int base, int32_t disp) { RegMem(0, true, {0x3B}, r, base, disp); }
-  void CmpRR(int a, int b) { RegReg(0, true, {0x39}, b, a); }  // flags of a - b
-  void IncR(int r) { RegReg(0, true, {0xFF}, 0, r); }
-  void AddRI8(int r, int8_t value) { RegReg(0, true, {0x83}, 0, r), Byte(Unsigned(value)); }
-  void SubRI8(int r, int8_t value) { RegReg(0, true, {0x83}, 5, r), Byte(Unsigned(value)); }
-  void MovRI32(int r, uint32_t value) { Short(r, 0xB8), Int32(value); }
-  void MovByteMI(int base, int32_t disp, uint8_t value) {
-    RegMem(0, false, {0xC6}, 0, base, disp), Byte(value);
-  }
-  void CmpByteMI(int base, int32_t disp, uint8_t value) {
-    RegMem(0, false, {0x80}, 7, base, disp), Byte(value);
-  }
-  void CallAbs(const void* function) {
-    Rex(true, 0, 0, RAX), Byte(0xB8);  // mov rax, imm64
-    const uint64_t address = reinterpret_cast<uint64_t>(function);
-    for (int i = 0; i < 8; ++i) Byte(static_cast<uint8_t>(address >> (8 * i)));
-    RegReg(0, false, {0xFF}, 2, RAX);  // call rax
-  }
-  void Ret() { Byte(0xC3); }
-  void CmpPredicate(uint8_t predicate) { Byte(predicate); }
-
-  // --- SSE ---
-  void MovqRX(int r, int xmm) { RegReg(0x66, true, {0x0F, 0x7E}, xmm, r); }
-  void SseRR(uint8_t prefix, uint8_t op, int target, int source) {
-    RegReg(prefix, false, {0x0F, op}, target, source);
-  }
-  void SseRM(uint8_t prefix, uint8_t op, int xmm, int base, int32_t disp) {
-    RegMem(prefix, false, {0x0F, op}, xmm, base, disp);
-  }
-  void MovsdXM(int xmm, int base, int32_t disp) { SseRM(0xF2, MOVSD_LOAD, xmm, base, disp); }
-  void MovsdMX(int base, int32_t disp, int xmm) { SseRM(0xF2, MOVSD_STORE, xmm, base, disp); }
-  void MovsdXIndexed(int xmm, int base, int index) { Indexed(MOVSD_LOAD, xmm, base, index); }
-  void MovsdIndexedX(int base, int index, int xmm) { Indexed(MOVSD_STORE, xmm, base, index); }
-  void MovapdRR(int target, int source) {
-    if (target != source) SseRR(0x66, MOVAPD, target, source);
-  }
-  // The register file's slot `index`, through rbx.
-  void Load(int xmm, int index) { MovsdXM(xmm, RBX, RegisterOffset(index)); }
-  void Store(int index, int xmm) { MovsdMX(RBX, RegisterOffset(index), xmm); }
-
-  // --- Jumps: the position of the displacement, pointed later with Bind ---
-  size_t Jcc(Condition condition) { return Bytes2(0x0F, static_cast<uint8_t>(0x80 | condition)); }
-  size_t Jmp() {
-    Byte(0xE9);
-    const size_t at = size_;
-    Int32(0);
-    return at;
-  }
-  void Bind(size_t at, size_t target) {
-    if (overflowed_) return;
-    const uint32_t displacement =
-        static_cast<uint32_t>(static_cast<int32_t>(target) - static_cast<int32_t>(at + 4));
-    for (size_t i = 0; i < 4; ++i) buffer_[at + i] = static_cast<uint8_t>(displacement >> (8 * i));
-  }
-  void Align16() {
-    while (size_ % 16 != 0) Byte(0xCC);
-  }
-
- private:
-  static uint8_t Unsigned(int8_t value) { return static_cast<uint8_t>(value); }
-  size_t Bytes2(uint8_t a, uint8_t b) {
-    Byte(a), Byte(b);
-    const size_t at = size_;
-    Int32(0);
-    return at;
-  }
-  void Short(int r, uint8_t base) {
-    if (r & 8) Byte(0x41);
-    Byte(static_cast<uint8_t>(base + (r & 7)));
-  }
-  void Rex(bool wide, int reg, int index, int base) {
-    const int rex =
-        0x40 | (wide ? 8 : 0) | ((reg & 8) ? 4 : 0) | ((index & 8) ? 2 : 0) | ((base & 8) ? 1 : 0);
-    if (rex != 0x40) Byte(static_cast<uint8_t>(rex));
-  }
-  void Opcode(uint8_t prefix, bool wide, std::initializer_list<uint8_t> opcode, int reg, int index,
-              int base) {
-    if (prefix != 0) Byte(prefix);
-    Rex(wide, reg, index, base);
-    for (uint8_t byte : opcode) Byte(byte);
-  }
-  void RegReg(uint8_t prefix, bool wide, std::initializer_list<uint8_t> opcode, int reg, int rm) {
-    Opcode(prefix, wide, opcode, reg, 0, rm);
-    Byte(static_cast<uint8_t>(0xC0 | ((reg & 7) << 3) | (rm & 7)));
-  }
-  void RegMem(uint8_t prefix, bool wide, std::initializer_list<uint8_t> opcode, int reg, int base,
-              int32_t disp) {
-    Opcode(prefix, wide, opcode, reg, 0, base);
-    Byte(static_cast<uint8_t>(0x80 | ((reg & 7) << 3) | (base & 7)));
-    if ((base & 7) == RSP) Byte(0x24);  // rsp and r12 as a base need the SIB byte
-    Int32(static_cast<uint32_t>(disp));
-  }
-  // F2 0F op with [base + index * 8]; base must not be rbp or r13 (they mean disp32 there).
-  void Indexed(uint8_t op, int xmm, int base, int index) {
-    Opcode(0xF2, false, {0x0F, op}, xmm, index, base);
-    Byte(static_cast<uint8_t>(0x04 | ((xmm & 7) << 3)));
-    Byte(static_cast<uint8_t>(0xC0 | ((index & 7) << 3) | (base & 7)));
-  }
-  void Int32(uint32_t value) {
-    for (int i = 0; i < 4; ++i) Byte(static_cast<uint8_t>(value >> (8 * i)));
-  }
-  void Byte(uint8_t byte) {
-    if (size_ == capacity_) {
-      overflowed_ = true;
-      return;
-    }
-    buffer_[size_++] = byte;
-  }
-
-  uint8_t* buffer_;
-  size_t capacity_;
-  size_t size_ = 0;
-  bool overflowed_ = false;
-};
 
 void Compare(Emitter& e, int target, int source, uint8_t predicate) {
   e.SseRR(0xF2, CMPSD, target, source);
@@ -344,17 +196,6 @@ void EmitPower(Emitter& e, int x, int n) {
   e.SseRR(0xF2, DIVSD, x, product);
 }
 
-// Operations whose result may leave the normal range although their operands are in it.
-// Comparisons, max, min, if, negation and magnitude only pass on or make normal values.
-bool MayLeaveTheNormalRange(CodeWord operation) {
-  return operation == OP_ADD || operation == OP_SUB || operation == OP_MUL || operation == OP_DIV ||
-         operation == OP_SQRT || operation == OP_D2R || operation == OP_R2D;
-}
-
-// Only a product or quotient can underflow to an exact zero; a sum of doubles that small is
-// exact, and so is a square root.
-bool MayUnderflowToZero(CodeWord operation) { return operation == OP_MUL || operation == OP_DIV; }
-
 // A result that failed the quick range test: xmm<x> holds it, xmm<x + 1> the second operand and
 // rdx the first one for the operations that may underflow to zero.
 struct ValueCheck {
@@ -413,8 +254,6 @@ void EmitCall(Emitter& e, CodeWord operation, int x, int count) {
   for (int p = 0; p < x; ++p) e.Load(p, SPILL_REGISTERS + p);
 }
 
-bool IsTemporary(int index) { return index >= POOL_REGISTERS && index < ZERO_REGISTER; }
-
 // The register form's operations, the value in xmm0; false when a position has no register.
 bool EmitBody(Emitter& e, const RegisterForm& fast, ValueChecks* checks) {
   if (fast.count == 0) {
@@ -453,7 +292,7 @@ bool EmitBody(Emitter& e, const RegisterForm& fast, ValueChecks* checks) {
       EmitPower(e, x, op.power);
     else if (!EmitInline(e, word, x))
       return false;  // the table promises what EmitInline lacks
-    if (MayLeaveTheNormalRange(word) || op.power != 0) {
+    if ((MayLeaveTheNormalRange(word) && !op.staysPlain) || op.power != 0) {
       EmitRangeTest(e, x);
       const size_t jump = e.Jcc(NOT_BELOW);
       checks->items[checks->count++] = {zeroNeedsZeroOperand, x, jump, e.position()};
@@ -536,6 +375,8 @@ Entry EntryAt(const uint8_t* code) {
 void CompileNativeCode(const RegisterForm& fast, NativeCode* code) {
   code->entry = nullptr;
   code->columnsEntry = nullptr;
+  code->lanesEntry = nullptr;
+  code->lanesStart = 0;
   if (code->writable == nullptr || !fast.usable || !fast.literalsNormalOrZero) return;
   Emitter row(code->writable, SLOT_SIZE);
   if (!EmitRowEntry(row, fast)) return;
@@ -544,8 +385,21 @@ void CompileNativeCode(const RegisterForm& fast, NativeCode* code) {
   const size_t start = row.position();
   if (row.overflowed()) return;
   Emitter columns(code->writable + start, SLOT_SIZE - start);
-  if (EmitColumnsEntry(columns, fast))
-    code->columnsEntry = EntryAt<NativeColumnsEntry>(code->executable + start);
+  if (!EmitColumnsEntry(columns, fast)) return;
+  code->columnsEntry = EntryAt<NativeColumnsEntry>(code->executable + start);
+  if (!LanesAvailable()) return;
+  columns.Align16();
+  if (!columns.overflowed()) code->lanesStart = static_cast<uint32_t>(start + columns.position());
+}
+
+NativeColumnsEntry LanesEntry(const RegisterForm& fast, NativeCode* code) {
+  if (code->lanesEntry != nullptr || code->lanesStart == 0) return code->lanesEntry;
+  const size_t start = code->lanesStart;
+  code->lanesStart = 0;  // one attempt per compilation
+  Emitter lanes(code->writable + start, SLOT_SIZE - start);
+  if (EmitLanesEntry(lanes, fast))
+    code->lanesEntry = EntryAt<NativeColumnsEntry>(code->executable + start);
+  return code->lanesEntry;
 }
 
 }  // namespace kalo

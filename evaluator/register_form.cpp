@@ -1,5 +1,6 @@
 #include "evaluator/register_form.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "evaluator/evaluator.h"
@@ -26,6 +27,14 @@ void InitializeRegisters(double* registers) {
   registers[RADIANS_TO_DEGREES_REGISTER] = 180 / math::PI;
   SetBits(&registers[NORMAL_BASE_REGISTER], math::PLAIN_BASE);
   SetBits(&registers[NORMAL_WIDTH_REGISTER], math::PLAIN_WIDTH);
+  // (doubled - PLAIN_BASE) < PLAIN_WIDTH unsigned is, with the top bit flipped on both sides,
+  // doubled + (2^63 - PLAIN_BASE) < PLAIN_WIDTH - 2^63 signed; the limit is one less, for ">".
+  constexpr uint64_t TOP = 0x8000000000000000ull;
+  for (int lane = 0; lane < 4; ++lane) {
+    registers[LANE_ZERO_REGISTERS + lane] = 0.0;
+    SetBits(&registers[LANE_PLAIN_SHIFT_REGISTERS + lane], TOP - math::PLAIN_BASE);
+    SetBits(&registers[LANE_PLAIN_LIMIT_REGISTERS + lane], (math::PLAIN_WIDTH ^ TOP) - 1);
+  }
 }
 
 namespace {
@@ -55,6 +64,17 @@ void ScanProgram(const Program& program, RegisterForm& fast) {
 bool IsConstant(const Program& program, int index) {
   return (index >= program.variableCount && index < program.poolCount) ||
          (index >= FOLDED_REGISTERS && index < FOLDED_REGISTERS + FOLDED_COUNT);
+}
+
+// A constant from 2^-900 to 2^900 in magnitude. Its sum with a value that is plain or zero is
+// plain or zero too: far below a half unit in the last place of the largest double, so no
+// overflow; and either the two are within a factor of two of each other, whose difference is
+// exact, zero or a multiple of a unit far above the smallest normal, or the sum is at least half
+// the constant.
+bool IsModerateConstant(const Program& program, const Evaluator& evaluator, int index) {
+  if (!IsConstant(program, index)) return false;
+  const double magnitude = std::fabs(evaluator.registers[index]);
+  return magnitude >= 0x1p-900 && magnitude <= 0x1p900;
 }
 
 // Computes an operation on constants ahead, into a folded register, when that raises no fault;
@@ -118,6 +138,9 @@ void BuildRegisterForm(const Program& program, Evaluator& evaluator) {
     op.power = static_cast<int16_t>(word == OP_POW && IsConstant(program, op.y)
                                         ? math::MultipliedPower(evaluator.registers[op.y])
                                         : 0);
+    op.staysPlain =
+        (word == OP_ADD || word == OP_SUB) && (IsModerateConstant(program, evaluator, op.x) ||
+                                               IsModerateConstant(program, evaluator, op.y));
     fast.lastTop = operands[count - 1];
     fast.lastNext = count >= 2   ? operands[count - 2]
                     : depth >= 2 ? stack[depth - 2]

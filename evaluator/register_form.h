@@ -37,7 +37,15 @@ constexpr int SPILL_COUNT = 16;
 // Values of constant parts of the equation, folded when the register form is built.
 constexpr int FOLDED_REGISTERS = SPILL_REGISTERS + SPILL_COUNT;
 constexpr int FOLDED_COUNT = 64;
-constexpr int REGISTER_COUNT = FOLDED_REGISTERS + FOLDED_COUNT;
+// Four copies of a constant each, which an AVX2 instruction reads in one go: a zero, and the
+// two numbers that turn math::IsPlainResultBits into signed comparisons of 64-bit lanes.
+constexpr int LANE_ZERO_REGISTERS = FOLDED_REGISTERS + FOLDED_COUNT;
+constexpr int LANE_PLAIN_SHIFT_REGISTERS = LANE_ZERO_REGISTERS + 4;
+constexpr int LANE_PLAIN_LIMIT_REGISTERS = LANE_PLAIN_SHIFT_REGISTERS + 4;
+// The last operation's operands in the four rows of a block, as RECORD_TOP and RECORD_NEXT.
+constexpr int LANE_RECORD_TOP_REGISTERS = LANE_PLAIN_LIMIT_REGISTERS + 4;
+constexpr int LANE_RECORD_NEXT_REGISTERS = LANE_RECORD_TOP_REGISTERS + 4;
+constexpr int REGISTER_COUNT = LANE_RECORD_NEXT_REGISTERS + 4;
 
 // Fills the registers that hold constants.
 void InitializeRegisters(double* registers);
@@ -47,6 +55,7 @@ struct RegisterOperation {
   uint16_t target;
   uint16_t x, y, z;  // operands in the order written; ZERO_REGISTER where there are fewer
   int16_t power;     // pow by a literal that math::MultipliedPower takes; else 0
+  bool staysPlain;   // a sum that is plain or zero when its operands are: it needs no value test
 };
 
 struct RegisterForm {
