@@ -26,20 +26,25 @@ using kalo_test::Handle;
 
 TEST(CHeader, EveryExportCallableFromC) { EXPECT_EQ(KaloCHeaderCheck(), 0); }
 
-// The code and text a parse leaves; the handle, if any, is destroyed at once.
-std::string ParseOutcome(const char* equation, const char* variables) {
+// The code and text a parse leaves, whatever bytes it was given: a handle (destroyed at once),
+// or a code and a terminated text of at most 511 characters with nothing written past 512 bytes.
+std::string ParseOutcome(const std::string& equation, const std::string& variables) {
   int code = -1;
-  char text[512] = "untouched";
-  void* handle = KaloParseExpression(equation, variables, &code, text);
+  char text[1024];
+  std::memset(text, 0x7F, sizeof text);
+  std::strcpy(text, "untouched");
+  void* handle = KaloParseExpression(equation.c_str(), variables.c_str(), &code, text);
   KaloDestroyExpression(handle);
+  EXPECT_NE(std::memchr(text, '\0', 512), nullptr);
+  for (size_t i = 512; i < sizeof text; ++i) EXPECT_EQ(text[i], 0x7F) << i;
   return (handle != nullptr ? "handle " : "") + std::to_string(code) + " " + text;
 }
 
 TEST(ParseExpression, RefusesNullsAndReportsListAndCompileFaultsByCode) {
   const std::string blank = "4 Blank equation or empty parameter list";
   // clang-format off
-  const struct { const char* equation; const char* variables; std::string outcome; } rows[] = {
-      {nullptr, "X Y", blank}, {"Y = X", nullptr, blank}, {"", "X", "4 Expected variable or function name\r\n ? "},
+  const struct { std::string equation, variables, outcome; } rows[] = {
+      {"", "X", "4 Expected variable or function name\r\n ? "},
       {"Y = X", "", "4 Variable or function not defined\r\nY ?  = X"},
       {"Y = 1", "X Y 2Z", "1 Variable name must start with a letter or underscore\r\nX Y  ? 2Z"},
       // Success writes neither the code nor the text.
@@ -47,14 +52,51 @@ TEST(ParseExpression, RefusesNullsAndReportsListAndCompileFaultsByCode) {
   };
   // clang-format on
   for (const auto& row : rows) EXPECT_EQ(ParseOutcome(row.equation, row.variables), row.outcome);
-  // Each out-parameter may be null on its own.
   int code = 0;
   char text[512] = "";
+  // Each out-parameter may be null on its own.
   EXPECT_EQ(KaloParseExpression(nullptr, "X", &code, nullptr), nullptr);
   EXPECT_EQ(code, 4);
+  EXPECT_EQ(KaloParseExpression("Y = X", nullptr, &code, text), nullptr);
+  EXPECT_EQ(std::to_string(code) + " " + text, blank);
   EXPECT_EQ(KaloParseExpression("Y = 1", "X Y$", nullptr, text), nullptr);
   EXPECT_STREQ(text, "Invalid character in variable name\r\nX Y ? $");
   EXPECT_EQ(KaloParseExpression("Y = (", "Y", nullptr, nullptr), nullptr);
+}
+
+TEST(ParseExpression, EveryByteAnywhereInAnEquationOrAList) {
+  for (int value = 1; value < 256; ++value) {
+    const std::string b(1, static_cast<char>(value));
+    for (const std::string& equation :
+         {b, "Y = " + b, "Y = 1" + b + "2", "Y = X" + b, b + "Y = 1", "Y = sin(" + b + ")"})
+      EXPECT_NE(std::string("4h").find(ParseOutcome(equation, "X Y")[0]), std::string::npos);
+    for (const std::string& list : {b, "X" + b + "Y", b + "Y", "Y " + b})
+      EXPECT_NE(ParseOutcome("Y = 1", list)[0], '-') << value;
+  }
+}
+
+// Nesting is cut with the text at 303 characters, before any depth could exhaust a stack; long
+// names are cut at 47 characters, long numbers are read whole.
+TEST(ParseExpression, DeepNestingLongNamesAndLongNumbers) {
+  const std::string b47(47, 'b'), b48(48, 'b'), b5000(5000, 'b'), nines(10000, '9');
+  const std::string zeros(10000, '0');
+  std::string nots, calls, longList;
+  for (int i = 0; i < 2500; ++i) nots += "not ", calls += "sin(";
+  for (int i = 0; i < 150; ++i) longList += b47 + std::to_string(i) + " ";
+  // clang-format off
+  const struct { std::string equation, variables; char outcome; } rows[] = {
+      {"Y = " + std::string(10000, '-') + "X", "X Y", '4'}, {"Y = " + nots + "X", "X Y", '4'},
+      {"Y = " + calls + "X", "X Y", '4'}, {"Y = " + b47, b47 + " Y", 'h'}, {"Y = " + b48, b48 + " Y", '4'},
+      {"Y = " + b5000, b5000 + " Y", '4'}, {b5000 + " = 1", "Y", '4'}, {"Y = 1", longList, '1'},
+      {"Y = 1e" + nines, "Y", '4'}, {"Y = 1e-" + nines, "Y", '4'}, {"Y = 1e" + zeros + "5", "Y", 'h'},
+      {"Y = " + nines, "Y", 'h'}, {"Y = 0." + zeros + "1", "Y", 'h'},
+  };
+  // clang-format on
+  for (const auto& row : rows)
+    EXPECT_EQ(ParseOutcome(row.equation, row.variables)[0], row.outcome)
+        << row.equation.substr(0, 40);
+  EXPECT_EQ(ParseOutcome("Y = " + std::string(10000, '(') + "X" + std::string(10000, ')'), "X Y"),
+            "4 Expected variable or function name\r\nY = " + std::string(299, '(') + " ? ");
 }
 
 // A hundred variables and a hundred literals fill the pool's 200 slots, every one its own.
@@ -148,7 +190,7 @@ TEST(EnumFunctions, WalksTheBuiltinsWhichComputeTheirReference) {
     const double* first = arguments + (parameterCount == 1 ? 1 : 0);
     std::string list = "A";
     for (int i = 1; i < parameterCount; ++i) list += ", " + std::string(1, char('A' + i));
-    EXPECT_EQ(ParseOutcome(("Y = " + name + "(" + list + ", 1)").c_str(), "A B C Y")[0], '4');
+    EXPECT_EQ(ParseOutcome("Y = " + name + "(" + list + ", 1)", "A B C Y")[0], '4');
     const Handle handle(("Y = " + name + "(" + list + ")").c_str(), "A B C Y");
     double values[4] = {first[0], first[1], first[2], 0};
     ASSERT_EQ(KaloEvalExpression(handle.get(), values), 1) << kalo_test::ErrorText(handle.get());
@@ -156,8 +198,10 @@ TEST(EnumFunctions, WalksTheBuiltinsWhichComputeTheirReference) {
     if (reference != REFERENCES.end())
       EXPECT_TRUE(kalo_test::Same(values[3], reference->second(values[0], values[1], values[2])))
           << values[3];
-    else
-      EXPECT_TRUE(values[3] >= std::fmin(0, values[0]) && values[3] < 10) << values[3];
+    else  // randu(A) lies in [0, A), randn(A, B) anywhere
+      EXPECT_TRUE(parameterCount == 1 ? values[3] >= 0 && values[3] < values[0]
+                                      : std::isfinite(values[3]))
+          << values[3];
   }
   EXPECT_EQ(REFERENCES.size() + 2, names.size());
   EXPECT_EQ(enumCalls.front().first + enumCalls.back().first, "acosif");
