@@ -43,3 +43,8 @@ int KaloCHeaderCheck(void) {
   failures += KaloRegisterFunction(NULL, 0, NULL, 0L) != 1;
   return failures + (KaloParseExpression("Z = plus(X)", "X Z", &code, text) != NULL || code != 4);
 }
+
+/* The same check as a program: the host that the install test builds against the installed tree. */
+#ifdef KALO_HOST_MAIN
+int main(void) { return KaloCHeaderCheck(); }
+#endif

@@ -14,26 +14,22 @@ namespace {
 long failAt = -1;  // the allocation, counted from 0, that fails; -1 for none
 long allocations = 0;
 
+void* Allocate(std::size_t size) {
+  if (failAt >= 0 && allocations++ == failAt) return nullptr;
+  return std::malloc(size != 0 ? size : 1);
+}
+
 }  // namespace
 
 // Replaces the allocator for the library too, which takes it from the executable; every form,
 // since a sanitizer's run-time supplies any form left out.
 void* operator new(std::size_t size) {
-  if (failAt >= 0 && allocations++ == failAt) throw std::bad_alloc();
-  if (void* memory = std::malloc(size != 0 ? size : 1)) return memory;
+  if (void* memory = Allocate(size)) return memory;
   throw std::bad_alloc();
 }
 void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return operator new(size);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-  return operator new(size, tag);
-}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
 void operator delete(void* memory) noexcept { std::free(memory); }
 void operator delete[](void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
