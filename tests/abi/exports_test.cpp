@@ -116,8 +116,12 @@ TEST(Handles, NullAndNonMagicBuffersAreAbsentForEveryExport) {
   }
 }
 
+// A new handle has no error yet and measures angles in radians.
 TEST(AngularUnits, ReturnsTheUnitStoredBeforeEvenOutsideTheRange) {
   const Handle handle("Y = sin(X)", "X Y");
+  EXPECT_EQ(kalo_test::ErrorText(handle.get()) +
+                std::to_string(KaloGetEvalError(handle.get(), nullptr, nullptr)),
+            "No errors0");
   int previous = KAL_RADIANS;
   for (const int units : {0, 2, 7, 1000, 1}) {  // degrees, grads, two outside, radians
     EXPECT_EQ(KaloSetAngularUnits(handle.get(), static_cast<KAL_ANGULAR_UNITS>(units)), previous);

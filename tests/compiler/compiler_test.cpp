@@ -123,22 +123,6 @@ TEST(VariableList, AcceptsNamesAndRefusesFaultsWithTheMarkedList) {
   for (const auto& row : rows) EXPECT_EQ(Build(row.list), row.outcome) << row.list;
 }
 
-TEST(VariableList, NewExpressionHoldsZeroedVariableSlotsAndAnEmptyProgram) {
-  char message[MESSAGE_SIZE];
-  const Expression expression("A b C", message, MESSAGE_SIZE);
-  const Program& program = expression.program;
-  EXPECT_EQ(expression.magic, EXPRESSION_MAGIC);
-  // clang-format off
-  const std::vector<long> counts = {program.variableCount, program.poolCount, program.codeCount,
-      program.assignedVariable, expression.record.errorCode, expression.record.lastCodeWord};
-  // clang-format on
-  EXPECT_EQ(counts, (std::vector<long>{3, 3, 0, 0, 0, 0}));
-  EXPECT_EQ(expression.evaluator.angularUnits, KAL_RADIANS);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(program.pool[i], 0.0);
-  // Offsets point into the copy, which keeps the host's layout.
-  for (int i = 0; i < MAX_VARIABLES; ++i) EXPECT_EQ(program.nameOffsets[i], i < 3 ? 2 * i : -1);
-}
-
 std::unique_ptr<Expression> Make(const std::string& variables) {
   char message[MESSAGE_SIZE];
   return std::make_unique<Expression>(variables.c_str(), message, MESSAGE_SIZE);
