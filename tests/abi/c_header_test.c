@@ -44,7 +44,7 @@ int KaloCHeaderCheck(void) {
   return failures + (KaloParseExpression("Z = plus(X)", "X Z", &code, text) != NULL || code != 4);
 }
 
-/* The same check as a program: the host that the install test builds against the installed tree. */
+/* The same check as a program: the host that the install and foreign-host tests build. */
 #ifdef KALO_HOST_MAIN
 int main(void) { return KaloCHeaderCheck(); }
 #endif
