@@ -75,11 +75,12 @@ TEST(ParseExpression, ReportsListAndCompileFaultsByCodeAndDeepNestingToo) {
 TEST(ParseExpression, EveryByteAnywhereInAnEquationOrAList) {
   for (int value = 1; value < 256; ++value) {
     const std::string b(1, static_cast<char>(value));
+    SCOPED_TRACE(value);
     for (const std::string& equation :
          {b, "Y = " + b, "Y = 1" + b + "2", "Y = X" + b, b + "Y = 1", "Y = sin(" + b + ")"})
       EXPECT_NE(std::string("4h").find(ParseOutcome(equation, "X Y")[0]), std::string::npos);
     for (const std::string& list : {b, "X" + b + "Y", b + "Y", "Y " + b})
-      EXPECT_NE(ParseOutcome("Y = 1", list)[0], '-') << value;
+      EXPECT_NE(std::string("14h").find(ParseOutcome("Y = 1", list)[0]), std::string::npos);
   }
 }
 
