@@ -128,8 +128,8 @@ std::unique_ptr<Expression> Make(const std::string& variables) {
   return std::make_unique<Expression>(variables.c_str(), message, MESSAGE_SIZE);
 }
 
-// The listing of `equation` compiled over X, Z, sin, and and a 48-letter name with three host
-// functions registered, or its fault text with a star for each internal-error report.
+// The listing of `equation` compiled over X, Z, "sin", "and" and a 48-letter name with three
+// host functions registered, or its fault text with a star for each internal-error report.
 std::string Compiled(const std::string& equation) {
   ClearUserFunctions();
   const KaloHostFunction callback = [](double*, double*, long) { return 0; };
