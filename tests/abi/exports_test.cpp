@@ -84,11 +84,13 @@ TEST(ParseExpression, EveryByteAnywhereInAnEquationOrAList) {
   }
 }
 
-// A hundred variables and a hundred literals fill the pool's 200 slots, every one its own.
-TEST(ParseExpression, FullPoolEvaluates) {
+// A hundred variables and a hundred literals fill the pool's 200 slots, every one its own; one
+// literal more is too many.
+TEST(ParseExpression, FullPoolEvaluatesAndOneLiteralMoreIsTooMany) {
   std::string names, sum = "v0 = 1";
   for (int i = 0; i < 100; ++i) names += " v" + std::to_string(i);
   for (int i = 2; i <= 100; ++i) sum += "+" + std::to_string(i);
+  EXPECT_EQ(ParseOutcome(sum + "+1+v1", names), "4 Equation too complex\r\n" + sum + "+1 ? +v1");
   const Handle full(sum.c_str(), names.c_str());
   std::vector<double> values(100, 0.0);
   EXPECT_EQ(KaloEvalExpression(full.get(), values.data()), 1);

@@ -1,5 +1,6 @@
 // The compiler's stages: the tokenizer's streams, the variable list's names and refusals, and
-// the grammar's listings and marked fault texts, the pool limit and the reseed on success.
+// the grammar's listings and marked fault texts and the reseed on success. The pool's limit is
+// tested through the exports (exports_test), where a full pool is also evaluated.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -205,18 +206,6 @@ TEST(Grammar, WorkedExampleGivesItsExactWordsAndPool) {
   EXPECT_EQ(program.assignedVariable, 2);
   EXPECT_EQ(std::vector<double>(program.pool + 3, program.pool + program.poolCount),
             (std::vector<double>{2, 2}));
-}
-
-TEST(Grammar, PoolHoldsTwoHundredSlotsWithVariablesIncluded) {
-  std::string variables = "Y", sum = "Y=1";
-  for (int i = 1; i < 100; ++i) variables += " V" + std::to_string(i), sum += "+1";
-  auto expression = Make(variables);
-  ASSERT_TRUE(expression->Compile(sum.c_str())) << expression->message;
-  EXPECT_EQ(expression->program.poolCount, 200);
-  EXPECT_EQ(expression->program.codeCount, 199);
-  auto full = Make(variables);
-  EXPECT_FALSE(full->Compile((sum + "+1+X").c_str()));
-  EXPECT_EQ(std::string(full->message), "Equation too complex\r\n" + sum + "+1 ? +X");
 }
 
 // A failed compilation leaves the random sequence alone; a successful one, even without random
