@@ -224,6 +224,7 @@ TEST(RegisterFunction, ChecksNameCountAndCallbackAndReplacesInAnyCase) {
       {"g", -1, true, 0}, {"g", 101, true, 0}, {"g", 1, false, 0}, {nullptr, 1, true, 0},
       {"1f", 1, true, 0}, {"a-b", 1, true, 0}, {"a b", 1, true, 0}, {"ab$", 1, true, 0},
       {"", 1, true, 0}, {"\xC3\xA9", 1, true, 0}, {"a234567890123456789012345678901", 1, true, 1},
+      {"a2345678901234567890123456789012", 1, true, 0},  // 31 characters at most
       {nullptr, -5, false, 1},  // clears, whatever the count
   };
   // clang-format on
