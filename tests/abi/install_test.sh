@@ -1,6 +1,6 @@
 #!/bin/sh
-# Installs the build into a temporary prefix, then builds and runs a tiny host against it twice:
-# through find_package(kalo) and through pkg-config.
+# Installs the build into a temporary prefix, then builds the C header check as a host against it
+# twice, through find_package(kalo) and through pkg-config, and runs it.
 # The hosts are built with the build's own C and link flags, so that a sanitizer build's library
 # finds its run-time in them.
 # Usage: install_test.sh <cmake> <build dir> <host source dir> <C compiler> [C flags] [link flags]
@@ -20,5 +20,6 @@ prefix="$work/prefix"
 pc=$(find "$prefix" -name kalo.pc)
 export PKG_CONFIG_PATH="$(dirname "$pc")"
 # shellcheck disable=SC2046,SC2086
-"$cc" $cflags $ldflags -o "$work/pc-host" "$host/host.c" $(pkg-config --cflags --libs kalo)
+"$cc" $cflags $ldflags -DKALO_HOST_MAIN -o "$work/pc-host" "$host/../c_header_test.c" \
+  $(pkg-config --cflags --libs kalo)
 LD_LIBRARY_PATH="$(pkg-config --variable=libdir kalo)" "$work/pc-host"

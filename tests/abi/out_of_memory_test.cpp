@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <new>
+#include <string>
 
 #include "kalo.h"
 
@@ -13,26 +14,22 @@ namespace {
 long failAt = -1;  // the allocation, counted from 0, that fails; -1 for none
 long allocations = 0;
 
+void* Allocate(std::size_t size) {
+  if (failAt >= 0 && allocations++ == failAt) return nullptr;
+  return std::malloc(size != 0 ? size : 1);
+}
+
 }  // namespace
 
 // Replaces the allocator for the library too, which takes it from the executable; every form,
 // since a sanitizer's run-time supplies any form left out.
 void* operator new(std::size_t size) {
-  if (failAt >= 0 && allocations++ == failAt) throw std::bad_alloc();
-  if (void* memory = std::malloc(size != 0 ? size : 1)) return memory;
+  if (void* memory = Allocate(size)) return memory;
   throw std::bad_alloc();
 }
 void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return operator new(size);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-  return operator new(size, tag);
-}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
 void operator delete(void* memory) noexcept { std::free(memory); }
 void operator delete[](void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
@@ -41,9 +38,9 @@ void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(m
 void operator delete[](void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
 
 TEST(OutOfMemory, EveryFailedAllocationIsReportedOrDoneWithout) {
-  const char* const equations[] = {"Y = X * X + 1", "Y = sin(X) * 0 + 10", "Y = (not X) + 14"};
-  for (const char* equation : equations) {
+  for (const char* equation : {"Y = X * X + 1", "Y = sin(X) * 0 + 10", "Y = (not X) + 14"}) {
     for (long n = 0;; ++n) {
+      SCOPED_TRACE(std::string(equation) + ", allocation " + std::to_string(n));
       int code = -1;
       char text[512] = "";
       allocations = 0;
@@ -51,13 +48,12 @@ TEST(OutOfMemory, EveryFailedAllocationIsReportedOrDoneWithout) {
       void* handle = KaloParseExpression(equation, "X Y", &code, text);
       failAt = -1;
       if (handle == nullptr) {
-        EXPECT_EQ(code, 1) << equation << ", allocation " << n;
-        EXPECT_STREQ(text, "Out of memory") << equation << ", allocation " << n;
+        EXPECT_EQ(std::to_string(code) + text, "1Out of memory");
         continue;
       }
       double values[] = {3.0, 0.0};
-      EXPECT_EQ(KaloEvalExpression(handle, values), 1) << equation << ", allocation " << n;
-      EXPECT_EQ(values[1], 10.0) << equation << ", allocation " << n;
+      EXPECT_EQ(KaloEvalExpression(handle, values), 1);
+      EXPECT_EQ(values[1], 10.0);
       KaloDestroyExpression(handle);
       if (n >= allocations) break;  // no allocation failed: every one has had its turn
     }
