@@ -170,6 +170,22 @@ TEST(Evaluation, ResultOrExactErrorAndRecord) {
   }
 }
 
+// The stack holds 200 values, more than a text of 303 characters can push; a program that pushes
+// a 201st ends in 103 there, not at the end.
+TEST(Evaluation, StackHoldsTwoHundredValues) {
+  for (int pushes : {200, 201}) {
+    Compiled deep("Y = X");
+    deep.program.codeCount = 0;
+    for (int i = 0; i < pushes; ++i) deep.program.code[deep.program.codeCount++] = 0x8000;
+    for (int i = 1; i < 200; ++i) deep.program.code[deep.program.codeCount++] = OP_ADD;
+    deep.evaluator.fastest = Form::INTERPRETER;
+    double values[3] = {1, 0, 0};
+    EXPECT_EQ(deep.Run(values), pushes == 200);
+    EXPECT_EQ(values[1], pushes == 200 ? 200 : 0);
+    EXPECT_EQ(deep.Text(), pushes == 200 ? "No errors" : "MATH ERROR:  X\r\nInternal error");
+  }
+}
+
 TEST(Evaluation, NamesEveryKindOfCodeWord) {
   ClearUserFunctions();
   const testing::ReportRecorder recorder;
