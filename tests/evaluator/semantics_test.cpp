@@ -207,30 +207,6 @@ TEST(Evaluation, RandomDrawsKeepTheirRanges) {
   }
 }
 
-// The host's floating-point state around a run: the SSE unit is reset for it, its flags are clear
-// afterwards, and only the denormal, division-by-zero, overflow and underflow traps come back
-// from the host; the x87 control word is the host's.
-TEST(HostState, KeepsOnlyTheGuardedTrapsAndTheX87ControlWord) {
-  // clang-format off
-  const struct { int traps, rounding; } rows[] = {{0, FE_TONEAREST}, {FE_DIVBYZERO | FE_INVALID, FE_UPWARD},
-      {FE_OVERFLOW | FE_UNDERFLOW, FE_DOWNWARD}, {FE_INEXACT, FE_TOWARDZERO}};
-  // clang-format on
-  for (const auto& row : rows)
-    for (const char* equation : {"Y = X / 3", "Y = X / 0", "Y = jn(3, X)"}) {
-      Compiled expression(equation);
-      double values[3] = {1, 0, 0};
-      bool returned = false;
-      const kalo_test::StateAfter after = kalo_test::WithTrapsEnabled(
-          row.traps, row.rounding, [&] { returned = expression.Run(values); });
-      EXPECT_EQ(after.traps.x87, row.traps) << equation;
-      EXPECT_EQ(after.traps.sse, row.traps & kalo_test::KEPT_TRAPS) << equation;
-      EXPECT_EQ(after.flags, 0) << equation;
-      EXPECT_TRUE(after.rounding == FE_TONEAREST && after.x87Rounding == row.rounding) << equation;
-      // A division by 3 is rounded to nearest all the same.
-      EXPECT_TRUE(equation[8] != '3' || (returned && values[1] == 1.0 / 3)) << equation;
-    }
-}
-
 int Identity(double* arguments, double* result, long /*user*/) { return *result = arguments[0], 0; }
 
 // SSE flags the host left set neither end the run nor survive it, nor do flush-to-zero and

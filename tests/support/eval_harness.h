@@ -16,7 +16,9 @@
 namespace kalo_test {
 
 // Equal to the bit, or both NaN: a result of -0 must not pass for 0.
-inline bool Same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0 || (a != a && b != b); }
+inline bool Same(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0 || (a != a && b != b);
+}
 
 class Handle {
  public:
@@ -106,8 +108,10 @@ StateAfter WithTrapsEnabled(int traps, int mode, Body body) {
     restore();
     throw;
   }
-  const StateAfter after{{fegetexcept(), SseTraps()}, std::fetestexcept(FE_ALL_EXCEPT),
-                         SseRounding(), std::fegetround()};
+  const StateAfter after{{fegetexcept(), SseTraps()},
+                         std::fetestexcept(FE_ALL_EXCEPT),
+                         SseRounding(),
+                         std::fegetround()};
   restore();
   return after;
 }
