@@ -63,21 +63,6 @@ inline std::string ErrorText(void* handle, int* code = nullptr) {
   return text;
 }
 
-struct Outcome {
-  int returned, code;
-  std::string text;
-  int flagsAfter;  // read right after the evaluation, before anything else can touch them
-};
-
-inline Outcome Evaluate(void* handle, double* values) {
-  std::feclearexcept(FE_ALL_EXCEPT);
-  const int returned = KaloEvalExpression(handle, values);
-  const int flags = std::fetestexcept(FE_ALL_EXCEPT);
-  int code = 0;
-  std::string text = ErrorText(handle, &code);
-  return {returned, code, text, flags};
-}
-
 struct Traps {
   int x87, sse;  // enabled
 };
