@@ -60,8 +60,9 @@ struct Tally {
 
 // Runs `equation` over A B C Y on each row of inputs in every form, then the rows as columns.
 // Returns the interpreter's runs.
-std::vector<Outcome> Compare(const std::string& equation, const std::vector<std::vector<double>>& rows,
-                         Tally* tally, KAL_ANGULAR_UNITS units = KAL_RADIANS) {
+std::vector<Outcome> Compare(const std::string& equation,
+                             const std::vector<std::vector<double>>& rows, Tally* tally,
+                             KAL_ANGULAR_UNITS units = KAL_RADIANS) {
   Expression expression("A B C Y", scratch, MESSAGE_SIZE);
   if (!expression.Compile(equation.c_str())) return {};  // too complex: nothing to compare
   SetAngularUnits(expression.program, &expression.evaluator, units);
@@ -70,14 +71,11 @@ std::vector<Outcome> Compare(const std::string& equation, const std::vector<std:
   for (const std::vector<double>& row : rows) {
     exact.push_back(RunIn(expression, Form::INTERPRETER, row.data()));
     ++tally->runs, tally->faults += !exact.back().returned;
-    if (!fast.usable) continue;
-    ++tally->registers;
-    EXPECT_EQ(RunIn(expression, Form::REGISTER_FORM, row.data()).signature, exact.back().signature)
-        << equation;
-    if (fast.native.entry == nullptr) continue;
-    ++tally->native;
-    EXPECT_EQ(RunIn(expression, Form::MACHINE_CODE, row.data()).signature, exact.back().signature)
-        << equation;
+    for (Form form : {Form::REGISTER_FORM, Form::MACHINE_CODE}) {
+      if (!fast.usable || (form == Form::MACHINE_CODE && fast.native.entry == nullptr)) break;
+      ++(form == Form::MACHINE_CODE ? tally->native : tally->registers);
+      EXPECT_EQ(RunIn(expression, form, row.data()).signature, exact.back().signature) << equation;
+    }
   }
   // As columns: the rows before the first failure written, that failure's record, nothing after.
   std::vector<double> columns[4];
@@ -179,13 +177,8 @@ TEST(FormsAtEdges, AgreeWhereTheValueTestsDecide) {
 // What each operation computes, independently of the library's code.
 double Truth(bool b) { return b ? -1.0 : 0.0; }
 int32_t Integer(double x) { return static_cast<int32_t>(std::lround(x)); }  // halves away from 0
-#define REF(op, ...)                                 \
-  {                                                  \
-    op, [](double x, double y, double z) -> double { \
-      return (void)x, (void)y, (void)z, __VA_ARGS__; \
-    }                                                \
-  }
 // clang-format off
+#define REF(op, ...) {op, [](double x, double y, double z) -> double { return (void)x, (void)y, (void)z, __VA_ARGS__; }}
 const struct { Operation code; double (*f)(double x, double y, double z); } REFERENCES[] = {
     REF(OP_NEG, -x), REF(OP_ADD, x + y), REF(OP_SUB, x - y), REF(OP_MUL, x * y), REF(OP_DIV, x / y),
     REF(OP_AND, Integer(x) & Integer(y)), REF(OP_OR, Integer(x) | Integer(y)), REF(OP_NOT, ~Integer(x)),
@@ -204,10 +197,10 @@ const struct { Operation code; double (*f)(double x, double y, double z); } REFE
 #undef REF
 
 TEST(Operations, ComputeWhatCMathSaysAndFailWhereItIsNoNumber) {
-  const double operands[] = {0.0, -0.0, 0.5, -0.5, 1.0, -1.0, 2.0, -2.5, 3.0, 7.25, -100.0, 1000.0};
+  const double values[] = {0.0, -0.0, 0.5, -0.5, 1.0, -1.0, 2.0, -2.5, 3.0, 7.25, -100.0, 1000.0};
   std::vector<std::vector<double>> rows;
-  for (double a : operands)
-    for (double b : operands) rows.push_back({a, b, 7.25, 0});
+  for (double a : values)
+    for (double b : values) rows.push_back({a, b, 7.25, 0});
   Tally tally;
   int checked = 0;
   for (const OperationInfo& info : OPERATIONS) {
@@ -215,13 +208,11 @@ TEST(Operations, ComputeWhatCMathSaysAndFailWhereItIsNoNumber) {
     const auto* reference = std::find_if(std::begin(REFERENCES), std::end(REFERENCES),
                                          [&](const auto& r) { return r.code == info.code; });
     ASSERT_NE(reference, std::end(REFERENCES)) << info.name;
-    std::string term = std::string(info.name) + (info.operandCount == 1   ? "(A)"
-                                                 : info.operandCount == 2 ? "(A, B)"
-                                                                          : "(A, B, C)");
-    if (info.symbol != nullptr)
-      term = info.code == OP_NEG      ? "-A"
-             : info.operandCount == 1 ? "not A"
-                                      : std::string("A ") + info.symbol + " B";
+    const char* const operands[] = {"", "(A)", "(A, B)", "(A, B, C)"};
+    std::string term = std::string(info.name) + operands[info.operandCount];
+    if (info.symbol != nullptr) term = "A " + std::string(info.symbol) + " B";
+    if (info.symbol != nullptr && info.operandCount == 1)
+      term = info.code == OP_NEG ? "-A" : "not A";
 #if defined(KALO_HAS_MACHINE_CODE)
     // The operation table says what machine code writes inline; a program must not lose it.
     const int native = tally.native;

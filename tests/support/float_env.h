@@ -52,9 +52,7 @@ inline void SetX87Flags(int flags) {
 }
 inline int SseTraps() { return static_cast<int>(~(_mm_getcsr() >> 7)) & FE_ALL_EXCEPT; }
 inline int SseRounding() { return static_cast<int>((_mm_getcsr() >> 3) & 0xC00); }
-inline int SseFlags() { return static_cast<int>(_mm_getcsr()) & FE_ALL_EXCEPT; }
 #else
 inline int SseTraps() { return fegetexcept(); }
 inline int SseRounding() { return fegetround(); }
-inline int SseFlags() { return fetestexcept(FE_ALL_EXCEPT); }
 #endif
