@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "interface/handle.h"
+#include "platform/bessel.h"
 
 namespace kalo {
 namespace {
