@@ -8,6 +8,7 @@
 #include <string>
 
 #include "interface/handle.h"
+#include "platform/bessel.h"
 #include "support/eval_harness.h"
 #include "support/reports.h"
 #include "userfunc/registry.h"
