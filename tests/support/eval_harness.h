@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cfenv>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -15,10 +16,13 @@
 
 namespace kalo_test {
 
-// Equal to the bit, or both NaN: a result of -0 must not pass for 0.
-inline bool Same(double a, double b) {
-  return std::memcmp(&a, &b, sizeof a) == 0 || (a != a && b != b);
+inline uint64_t Bits(double x) {
+  uint64_t bits;
+  return std::memcpy(&bits, &x, sizeof bits), bits;
 }
+
+// Equal to the bit, or both NaN: a result of -0 must not pass for 0.
+inline bool Same(double a, double b) { return Bits(a) == Bits(b) || (a != a && b != b); }
 
 class Handle {
  public:
