@@ -49,7 +49,7 @@ const Row ROWS[] = {
     {"Z = 2*sin(X) + Y/3", NaN, 205, 0, "sin(NAN)", RAD, 6, 0, 126, 2, NaN},
     {"Y = X", 5, 0, 5, nullptr, RAD, 0, 0, 0x8000, 0, 0}, {"Y = 3 * -X", 2, 0, -6, nullptr, RAD, 0, 0, 103, 3, -2},
     {"Y = if(X, 2, 3)", 0, 0, 3, nullptr, RAD, 0, 0, 146, 2, 3}, {"Y = 1 + if(X, 2, 3)", 0, 0, 4, nullptr, RAD, 0, 0, 101, 1, 3},
-    {"Y = Y + 1", 0, 0, 3, nullptr, RAD, 2}, {"Y = X", NaN, 0, NaN, nullptr}, {"Y = -X", 0, 0, -0.0, nullptr},
+    {"Y = Y + 1", 0, 0, 3, nullptr, RAD, 2}, {"Y = X", NaN, 0, NaN, nullptr},
     // Faults of the arithmetic, named from the operands as written; 0 / 0 is a division by zero.
     {"Y = X / 0", 1, 202, 0, "Divide(1,0)", RAD, 0, 0, 104, 1, 0}, {"Y = 0 / 0", 0, 202, 0, "Divide(0,0)", RAD, 0, 0, 104, 0, 0},
     {"Y = X / Z", -0.0, 202, 0, "Divide(-0,0)"}, {"Y = ln(X)", 0, 202, 0, "ln(0)"}, {"Y = exp(X)", 1000, 205, 0, "exp(1000)"},
@@ -88,9 +88,7 @@ const Row ROWS[] = {
     {"Y = pow(X, 0.5)", -1, 205, 0, "pow(-1,0.5)"}, {"Y = ln(X)", -1, 205, 0, "ln(-1)"}, {"Y = ln(X)", INF, 205, 0, "ln(INF)"},
     {"Y = pow(X, 400)", 10, 205, 0, "pow(10,400)"}, {"Y = pow(X, 7)", 1e50, 205, 0, "pow(1E+50,7)"},  // by multiplication
     {"Y = pow(X, 0 - 7)", 1e50, 206, 0, "pow(1E+50,-7)"},
-    {"Y = fmod(4, 2)", 0, 0, 0, nullptr}, {"Y = floor(0.5)", 0, 0, 0, nullptr}, {"Y = ceil(X)", -0.5, 0, -0.0, nullptr},
-    {"Y = ln(1)", 0, 0, 0, nullptr}, {"Y = log10(1)", 0, 0, 0, nullptr}, {"Y = acos(1)", 0, 0, 0, nullptr},
-    {"Y = sin(X)", -0.0, 0, -0.0, nullptr}, {"Y = tanh(0)", 0, 0, 0, nullptr}, {"Y = pow(X, 3)", 0, 0, 0, nullptr},
+    // Exact zeros of infinite operands, which forms_test's reference values leave out.
     {"Y = exp(X)", -INF, 0, 0, nullptr}, {"Y = pow(0.5, X)", INF, 0, 0, nullptr}, {"Y = atan2(1, X)", INF, 0, 0, nullptr},
     {"Y = jn(2, X)", 0, 0, 0, nullptr}, {"Y = j0(X)", INF, 0, 0, nullptr}, {"Y = atan(X)", INF, 0, PI / 2, nullptr},
     // Angular units; the operand as written is tested, not the radians it converts to.
