@@ -34,9 +34,9 @@ struct Compiled : Expression {
 struct Row {
   const char* equation;  // over X Y Z
   double x;
-  int code;           // 0: the assigned variable becomes `value`
-  double value;       //
-  const char* shown;  // else what the text shows before its message
+  int code;      // 0: the assigned variable becomes `value`; else the text shows `shown`, then the
+  double value;  // code's message
+  const char* shown;
   KAL_ANGULAR_UNITS units = RAD;
   double y = 0, z = 0;
   int word = -1;  // when not -1, the record: the last word and the last operation's operands
