@@ -1,6 +1,6 @@
 // Helpers for tests that drive evaluations through the public header: a compiled handle that
-// releases itself, one evaluation with its outcome, the internal-error reports, and the
-// floating-point state a host sees.
+// releases itself, the error text, the internal-error reports, and the floating-point state a
+// host sees around an evaluation.
 #pragma once
 
 #include <gtest/gtest.h>
