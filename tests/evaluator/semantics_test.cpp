@@ -7,6 +7,7 @@
 #include <limits>
 #include <string>
 
+#include "evaluator/random.h"
 #include "interface/handle.h"
 #include "platform/bessel.h"
 #include "support/eval_harness.h"
@@ -72,6 +73,8 @@ const Row ROWS[] = {
     {"Y = 1e15 = 999999999999999", 0, 0, -1, nullptr}, {"Y = 999999999999999 = 1e15", 0, 0, 0, nullptr},
     {"Z = X = Y", 5e15, 0, -1, nullptr, RAD, 4999999999999995.0},
     {"Z = X = Y", std::ldexp(5e15, -1000), 0, -1, nullptr, RAD, std::ldexp(4999999999999995.0, -1000)},
+    // A difference that overflows is a fault, so the comparison is not computed ahead either.
+    {"Y = X + (1e298 * 1e10 = -1e298 * 1e10)", 1, 205, 0, "=(1E+308,-1E+308)"},
     {"Y = 0 = X", 1e-300, 0, 0, nullptr}, {"Y = X = 0", -0.0, 0, -1, nullptr}, {"Y = 1 = X", 1 + 0x4p-52, 0, -1, nullptr},
     {"Y = 1 = X", 1 + 0x5p-52, 0, 0, nullptr}, {"Y = X = X", NaN, 0, 0, nullptr}, {"Y = X <> X", NaN, 0, -1, nullptr},
     // Logical operands: 32-bit integers, bounds tested before rounding, both converted.
@@ -204,6 +207,20 @@ TEST(Evaluation, RandomDrawsKeepTheirRanges) {
     EXPECT_GT(differing, 150) << row.equation << " does not draw anew";
     EXPECT_NEAR(sum / 200, row.mean, row.tolerance) << row.equation;
   }
+  // Seeded, a draw is as documented: randu from three 15-bit draws, the first least significant;
+  // randn from the sum of twelve, scaled by 1/32767.
+  Compiled uniform("Y = randu(X)"), normal("Y = randn(X, Z)");
+  double draws[12], values[3] = {10, 0, 0.5};
+  SeedRandom(7);
+  for (double& draw : draws) draw = DrawRandom();
+  SeedRandom(7);
+  ASSERT_TRUE(uniform.Run(values));
+  EXPECT_EQ(values[1], 10 * (((draws[0] / 32768 + draws[1]) / 32768 + draws[2]) / 32768));
+  SeedRandom(7);
+  ASSERT_TRUE(normal.Run(values));
+  double sum = 0;
+  for (double draw : draws) sum += draw;
+  EXPECT_DOUBLE_EQ(values[1], (sum / 32767 - 6) * 0.5 + 10);
 }
 
 int Identity(double* arguments, double* result, long /*user*/) { return *result = arguments[0], 0; }
