@@ -91,6 +91,9 @@ const Row ROWS[] = {
     {"Y = pow(X, 0.5)", -1, 205, 0, "pow(-1,0.5)"}, {"Y = ln(X)", -1, 205, 0, "ln(-1)"}, {"Y = ln(X)", INF, 205, 0, "ln(INF)"},
     {"Y = pow(X, 400)", 10, 205, 0, "pow(10,400)"}, {"Y = pow(X, 7)", 1e50, 205, 0, "pow(1E+50,7)"},  // by multiplication
     {"Y = pow(X, 0 - 7)", 1e50, 206, 0, "pow(1E+50,-7)"},
+    // Whole powers from -16 to 16 by multiplication, which may differ from pow in the last place.
+    {"Y = pow(X, 16)", 1.1, 0, 4.594972986357221, nullptr}, {"Y = pow(X, 0 - 16)", 1.1, 0, 1 / 4.594972986357221, nullptr},
+    {"Y = pow(X, 17)", 1.1, 0, std::pow(1.1, 17), nullptr}, {"Y = pow(X, 0 - 17)", 1.1, 0, std::pow(1.1, -17), nullptr},
     // Exact zeros of infinite operands, which forms_test's reference values leave out.
     {"Y = exp(X)", -INF, 0, 0, nullptr}, {"Y = pow(0.5, X)", INF, 0, 0, nullptr}, {"Y = atan2(1, X)", INF, 0, 0, nullptr},
     {"Y = jn(2, X)", 0, 0, 0, nullptr}, {"Y = j0(X)", INF, 0, 0, nullptr}, {"Y = atan(X)", INF, 0, PI / 2, nullptr},
