@@ -75,6 +75,7 @@ const Row ROWS[] = {
     {"Y = 1e15 = 999999999999999", 0, 0, -1, nullptr}, {"Y = 999999999999999 = 1e15", 0, 0, 0, nullptr},
     {"Z = X = Y", 5e15, 0, -1, nullptr, RAD, 4999999999999995.0},
     {"Z = X = Y", std::ldexp(5e15, -1000), 0, -1, nullptr, RAD, std::ldexp(4999999999999995.0, -1000)},
+    {"Z = X = Y", std::ldexp(5e15, -1000), 0, 0, nullptr, RAD, std::ldexp(4999999999999994.0, -1000)},
     // A difference that overflows is a fault, so the comparison is not computed ahead either.
     {"Y = X + (1e298 * 1e10 = -1e298 * 1e10)", 1, 205, 0, "=(1E+308,-1E+308)"},
     {"Y = 0 = X", 1e-300, 0, 0, nullptr}, {"Y = X = 0", -0.0, 0, -1, nullptr}, {"Y = 1 = X", 1 + 0x4p-52, 0, -1, nullptr},

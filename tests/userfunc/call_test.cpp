@@ -1,6 +1,7 @@
 // Host functions called during evaluation, through the public header: how arguments and the
 // result travel, how a host's failure, fault or exception comes back, and hosts that re-enter or
 // change the registry, or whose count changed after compilation.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -97,7 +98,7 @@ class HostCall : public ::testing::Test {
 };
 
 struct Row {
-  int count, recount;  // f's parameters when compiled and, when not 0, when evaluated (-1: none)
+  int count, recount;  // f's parameters when compiled and, unless 0, when run (-1: cleared; -2: 0)
   Action action;
   int hostCode;
   std::string equation;  // with X = 3
@@ -149,6 +150,8 @@ TEST_F(HostCall, ArgumentsResultsFailuresFaultsAndExceptions) {
       {2, 1, Action::NONE, 0, "Y = f(X, 1)", 103, "f(0)\r\nInternal error", 0, 1, 0},
       {1, 2, Action::NONE, 0, "Y = 1 + f(X)", 103, "Add(0,1)\r\nInternal error", 0, 1, 1},
       {1, 3, Action::NONE, 0, "Y = f(X)", 103, "f\r\nInternal error", 0, 0, 1},
+      // None: the result slot is 0, not the 5 the stack held there; the argument is a value too many.
+      {1, -2, Action::NONE, 0, "Y = (X - (X - 5)) + f(X)", 103, "Add(3,0)\r\nInternal error", 0, 1, 0},
       // Registry cleared after compilation, then naming the word looks the record up again.
       {1, -1, Action::NONE, 0, "Y = f(X) + 1", 103, "Unknown registered function\r\nInternal error", 0, 0, 2, "userfunc"},
       // The registry cleared, or its records moved, during the call: the call keeps its record's
@@ -170,7 +173,8 @@ TEST_F(HostCall, ArgumentsResultsFailuresFaultsAndExceptions) {
       Register("f", row.count, row.action, row.hostCode);
       Handle expression(row.equation.c_str(), "X Y");
       if (row.recount < 0) KaloRegisterFunction(nullptr, 0, nullptr, 0);
-      if (row.recount > 0) Register("f", row.recount, row.action, row.hostCode);
+      if (row.recount > 0 || row.recount == -2)
+        Register("f", std::max(row.recount, 0), row.action, row.hostCode);
       double values[2] = {3, 9};
       int returned = -2;
       const StateAfter after = WithTrapsEnabled(traps[k], modes[k], [&] {
