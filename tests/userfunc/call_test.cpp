@@ -172,7 +172,7 @@ TEST_F(HostCall, ArgumentsResultsFailuresFaultsAndExceptions) {
       Reset();
       Register("f", row.count, row.action, row.hostCode);
       Handle expression(row.equation.c_str(), "X Y");
-      if (row.recount < 0) KaloRegisterFunction(nullptr, 0, nullptr, 0);
+      if (row.recount == -1) KaloRegisterFunction(nullptr, 0, nullptr, 0);
       if (row.recount > 0 || row.recount == -2)
         Register("f", std::max(row.recount, 0), row.action, row.hostCode);
       double values[2] = {3, 9};
