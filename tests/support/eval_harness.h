@@ -1,6 +1,6 @@
 // Helpers for tests that drive evaluations through the public header: a compiled handle that
-// releases itself, one evaluation with its outcome, the internal-error reports, and the
-// floating-point state a host sees.
+// releases itself, the error text, the internal-error reports, and the floating-point state a
+// host sees around an evaluation.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,16 +14,11 @@
 #include "kalo.h"
 #include "support/float_env.h"
 
-#if defined(__x86_64__)
-#include <xmmintrin.h>
-#endif
-
 namespace kalo_test {
 
 inline uint64_t Bits(double x) {
   uint64_t bits;
-  std::memcpy(&bits, &x, sizeof bits);
-  return bits;
+  return std::memcpy(&bits, &x, sizeof bits), bits;
 }
 
 // Equal to the bit, or both NaN: a result of -0 must not pass for 0.
@@ -49,10 +44,7 @@ class Handle {
 // Collects the internal-error reports delivered while it lives, in place of the host's handler.
 class HostReports {
  public:
-  HostReports() {
-    Texts().clear();
-    previous_ = KaloSetInternalErrorHandler(&Record, 0);
-  }
+  HostReports() { Texts().clear(), previous_ = KaloSetInternalErrorHandler(&Record, 0); }
   ~HostReports() { KaloSetInternalErrorHandler(previous_, 0); }
   HostReports(const HostReports&) = delete;
   HostReports& operator=(const HostReports&) = delete;
@@ -66,13 +58,7 @@ class HostReports {
   KaloInternalErrorHandler previous_;
 };
 
-struct Outcome {
-  int returned;      // KaloEvalExpression
-  int code;          // KaloGetEvalError
-  std::string text;  // its text
-  int flagsAfter;    // fetestexcept(FE_ALL_EXCEPT) right after the evaluation
-};
-
+// The text of the last evaluation; the buffer is filled first, so that a missing terminator shows.
 inline std::string ErrorText(void* handle, int* code = nullptr) {
   char text[512];
   std::memset(text, 'x', sizeof text);
@@ -81,23 +67,9 @@ inline std::string ErrorText(void* handle, int* code = nullptr) {
   return text;
 }
 
-// One evaluation, with the flags read before anything else can touch them.
-inline Outcome Evaluate(void* handle, double* values) {
-  std::feclearexcept(FE_ALL_EXCEPT);
-  Outcome outcome{};
-  outcome.returned = KaloEvalExpression(handle, values);
-  outcome.flagsAfter = std::fetestexcept(FE_ALL_EXCEPT);
-  outcome.text = ErrorText(handle, &outcome.code);
-  return outcome;
-}
-
-// The traps enabled in both units.
 struct Traps {
-  int x87;
-  int sse;
+  int x87, sse;  // enabled
 };
-
-inline Traps EnabledTraps() { return {fegetexcept(), SseTraps()}; }
 
 struct StateAfter {
   Traps traps;
@@ -115,31 +87,26 @@ StateAfter WithTrapsEnabled(int traps, int mode, Body body) {
   // mingw-w64's fesetenv leaves the SSE masks as they are, so the control register is restored
   // by hand as well: the next case must not inherit this one's traps.
   const unsigned savedSse = _mm_getcsr();
-  const auto restore = [&] {
-    std::fesetenv(&saved);
-    _mm_setcsr(savedSse);
-  };
+  const auto restore = [&] { std::fesetenv(&saved), _mm_setcsr(savedSse); };
   std::feclearexcept(FE_ALL_EXCEPT);
   std::fesetround(mode);
   feenableexcept(traps);
-  StateAfter after{};
   try {
     body();
   } catch (...) {
     restore();
     throw;
   }
-  after.traps = EnabledTraps();
-  after.flags = std::fetestexcept(FE_ALL_EXCEPT);
-  after.rounding = SseRounding();
-  after.x87Rounding = std::fegetround();
+  const StateAfter after{{fegetexcept(), SseTraps()},
+                         std::fetestexcept(FE_ALL_EXCEPT),
+                         SseRounding(),
+                         std::fegetround()};
   restore();
   return after;
 }
 
-// The SSE traps an evaluation must hand back: it keeps the host's denormal, division-by-zero,
-// overflow and underflow settings and resets invalid and inexact to masked. The x87 control
-// word comes back as the host set it.
+// The SSE traps an evaluation hands back: the host's denormal, division-by-zero, overflow and
+// underflow settings, with invalid and inexact reset to masked.
 constexpr int KEPT_TRAPS = FE_DIVBYZERO | FE_OVERFLOW | FE_UNDERFLOW;
 
 }  // namespace kalo_test

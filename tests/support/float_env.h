@@ -1,15 +1,15 @@
-// What the tests need of the floating-point environment beyond ISO C: enabling traps and the
-// Bessel functions. glibc has both; on Windows the traps are set on the hardware directly (the
-// FE_* bits are the x86 flag bits there).
+// What the tests need of the floating-point environment beyond ISO C: enabling traps, and the
+// SSE unit's state apart from the x87 unit's. On Windows the traps are set on the hardware
+// directly (the FE_* bits are the x86 flag bits there).
 #pragma once
 
 #include <cfenv>
-#include <cmath>
 
-#include "../../platform/bessel.h"
+#if defined(__x86_64__) || defined(_M_X64)
+#include <xmmintrin.h>
+#endif
 
 #if defined(_WIN32)
-#include <xmmintrin.h>
 #include <cstdint>
 
 namespace kalo_test_fenv {
@@ -18,18 +18,16 @@ inline uint16_t ReadX87Control() {
   __asm__ __volatile__("fnstcw %0" : "=m"(value));
   return value;
 }
-inline void WriteX87Control(uint16_t value) { __asm__ __volatile__("fldcw %0" : : "m"(value)); }
 
 // Sets the mask bits of `excepts` in both units to `masked`; returns the traps enabled before.
 inline int SetMasks(int excepts, bool masked) {
   excepts &= FE_ALL_EXCEPT;
   const uint16_t x87 = ReadX87Control();
-  const int before = ~x87 & FE_ALL_EXCEPT;
-  WriteX87Control(static_cast<uint16_t>(masked ? x87 | excepts : x87 & ~excepts));
-  const unsigned sse = _mm_getcsr();
-  const unsigned bits = static_cast<unsigned>(excepts) << 7;
+  const uint16_t control = static_cast<uint16_t>(masked ? x87 | excepts : x87 & ~excepts);
+  __asm__ __volatile__("fldcw %0" : : "m"(control));
+  const unsigned sse = _mm_getcsr(), bits = static_cast<unsigned>(excepts) << 7;
   _mm_setcsr(masked ? sse | bits : sse & ~bits);
-  return before;
+  return ~x87 & FE_ALL_EXCEPT;
 }
 }  // namespace kalo_test_fenv
 
@@ -37,17 +35,9 @@ inline int feenableexcept(int excepts) { return kalo_test_fenv::SetMasks(excepts
 inline int fegetexcept() { return ~kalo_test_fenv::ReadX87Control() & FE_ALL_EXCEPT; }
 #endif
 
-// The SSE unit's traps and rounding mode, where doubles are computed; glibc's fegetexcept and
-// fegetround report the x87 unit's, which an evaluation leaves as the host set it.
+// glibc's fegetexcept and fegetround report the x87 unit's traps and rounding, which a run leaves
+// as the host set them; doubles are computed in the SSE unit.
 #if defined(__x86_64__) || defined(_M_X64)
-#include <xmmintrin.h>
-namespace kalo_test_fenv {
-#if defined(_WIN32)
-constexpr bool LIBRARY_USES_X87 = true;  // the mingw-w64 run-time's sin, cos, exp, ...
-#else
-constexpr bool LIBRARY_USES_X87 = false;
-#endif
-}  // namespace kalo_test_fenv
 inline int X87Flags() {
   unsigned short status;
   __asm__ __volatile__("fnstsw %0" : "=am"(status));
@@ -62,9 +52,7 @@ inline void SetX87Flags(int flags) {
 }
 inline int SseTraps() { return static_cast<int>(~(_mm_getcsr() >> 7)) & FE_ALL_EXCEPT; }
 inline int SseRounding() { return static_cast<int>((_mm_getcsr() >> 3) & 0xC00); }
-inline int SseFlags() { return static_cast<int>(_mm_getcsr()) & FE_ALL_EXCEPT; }
 #else
 inline int SseTraps() { return fegetexcept(); }
 inline int SseRounding() { return fegetround(); }
-inline int SseFlags() { return fetestexcept(FE_ALL_EXCEPT); }
 #endif
