@@ -33,18 +33,10 @@ if [ "${SKIP_VALGRIND:-0}" != 1 ]; then
   # flags, or a mode restored, cannot pass under it. Exactly those are left out (each failed
   # under valgrind alone, with no memcheck report); every other test runs.
   excluded=(
-    'Errors.NoErrorsAfterSuccessAndBadAddressAfterNull'
-    'Faults/Evaluation.*'
-    'FloatFlags.HostFlushToZeroIsResetForAndAfterTheRun'
-    'FloatFlags.HostFlagsAreClearedWhereTheRunMayTouchThem'
-    'Equations/Forms.*'
-    'FormsAtEdges.*'
-    'HostCall.ExceptionReachesTheHostAndLeavesNothingBehind'
-    'HostCall.FailuresPassThroughAndHostCallsRecordNothing'
-    'Names/ToolTest.PrintsAndExitsAsExpected/5'
-    'Record.LastWordAndOperandsOfTheLastBuiltinOperation'
+    'Evaluation.ResultOrExactErrorAndRecord'
+    'HostState.ClearsFlagsOnlyWhereTheRunMayTouchThem'
+    'HostCall.ArgumentsResultsFailuresFaultsAndExceptions'
     'Reliability.ThreadsEvaluateTheirOwnExpressionsAtOnce'
-    'Traps/FloatState.*'
   )
   filter="-$(IFS=:; echo "${excluded[*]}")"
   # The machine code is written through one mapping and run through another, which valgrind

@@ -3,7 +3,7 @@
 // floating-point state left, the fast forms and the columns export agreeing with the interpreter
 // row by row, the library never left busy. Input: the variable list and the equation, each ended
 // by a 0 byte, then operations: an opcode byte and its operands (a missing byte reads 0), as
-// make_corpus.py writes them. With KALO_FUZZ_REGRESSION a main runs every file of a directory.
+// tools/dev/make_fuzz_corpus.py writes them. With KALO_FUZZ_REGRESSION a main runs every file of a directory.
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -45,7 +45,7 @@ const double SIGNALLING = Cast<double>(0x7FF4DEADBEEF0000u);  // where the libra
 bool Same(double a, double b) { return Cast<uint64_t>(a) == Cast<uint64_t>(b); }
 
 // clang-format off
-const double SPECIAL[] = {  // make_corpus.py's SPECIAL, by index
+const double SPECIAL[] = {  // make_fuzz_corpus.py's SPECIAL, by index
     0.0, -0.0, 1.0, -1.0, 2.0, 0.5, 90.0, 1e-310, std::numeric_limits<double>::denorm_min(),
     std::numeric_limits<double>::min(), std::numeric_limits<double>::max(), 1e300, 1e-300, 1e154,
     2147483648.0, -2147483649.0, 1e19, INF, -INF, NaN, -NaN};
@@ -121,7 +121,7 @@ FloatEnv ReadHostEnv(Input& input, bool allTraps) {
           static_cast<uint16_t>((0x007F & ~unmasked) | (shape >> 4 & 0x7) << 8), 0};
 }
 
-// make_corpus.py's ACTIONS; each has an operand byte.
+// make_fuzz_corpus.py's ACTIONS; each has an operand byte.
 enum Action : uint8_t { KEEP, SUM, WRITE, FAIL, RAISE, REENTER, CLEAR, REGISTER, THROW, ACTIONS };
 volatile double vZero = 0.0, vHuge = 1e300, vTiny = 1e-300, vDenormal = 1e-310, vSink;
 volatile long double vLongZero = 0.0L, vLongSink;
@@ -394,7 +394,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string list = input.Text();
   Compile(0, list, input.Text(), true);
   static void (*const OPERATIONS[])(Input&) = {
-      // make_corpus.py's OPERATIONS
+      // make_fuzz_corpus.py's OPERATIONS
       CompileOperation, EvaluateOperation, RegisterOperation, ClearOperation, DestroyOperation};
   for (int step = 0; step < MAX_OPERATIONS && input.position < size; ++step)
     OPERATIONS[input.Byte() % std::size(OPERATIONS)](input);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Non-blank lines of the tests against those of the library, the command and the Python package,
-# and their ratio. Only text sources count: the fuzz corpus is data. Developer tools (tools/dev/)
-# count on neither side; the Python package's tests count with the tests.
+# and their ratio. Only text sources count: the fuzz corpus is data. Developer tools (tools/dev/:
+# the mutation run, this script, the fuzz corpus generator) count on neither side; the Python
+# package's tests count with the tests.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 count() {

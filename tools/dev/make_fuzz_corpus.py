@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of fuzz_api.cpp: realistic equations and the known hard cases, each
+"""Writes the seed corpus of tests/reliability/fuzz_api.cpp: realistic equations and the known hard cases, each
 followed by a short script of operations. Run it again after changing the input format."""
 import os
 import struct
 import sys
 
-OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
+OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "reliability",
+                   "corpus")
 SPECIAL = [0.0, -0.0, 1.0, -1.0, 2.0, 0.5, 90.0, 1e-310, 5e-324, 2.2250738585072014e-308,
            sys.float_info.max, 1e300, 1e-300, 1e154, 2147483648.0, -2147483649.0, 1e19,
            float("inf"), float("-inf"), float("nan"), -float("nan")]
