@@ -1,12 +1,11 @@
-// Runs the kalo command as a user would, through /bin/sh with files, pipes and exit codes: one
-// test per row of cases.txt.
+// The kalo command as a user runs it, through /bin/sh with files, pipes and exit codes.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -14,11 +13,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
+using Bytes = std::istreambuf_iterator<char>;
+std::string ReadFile(const fs::path& path) { return {Bytes(std::ifstream(path).rdbuf()), Bytes()}; }
 
 struct Row {
   int line;
@@ -29,14 +25,12 @@ struct Row {
 std::string Unescaped(const std::string& text) {
   std::string plain;
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\' || i + 1 == text.size()) {
+    if (text[i] != '\\' || i + 1 == text.size())
       plain += text[i];
-    } else if (char c = text[++i]; c == 'x') {
-      plain += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
+    else if (char c = text[++i]; c == 'x')
+      plain += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)), i += 2;
+    else
       plain += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
-    }
   }
   return plain;
 }
@@ -63,21 +57,20 @@ void PrintTo(const Row& row, std::ostream* stream) { *stream << "cases.txt:" << 
 
 class ToolTest : public ::testing::TestWithParam<Row> {};
 
-// The row runs in a folder of its own (parallel runs of the same tests never meet) holding in.csv
-// and standard input, with `kalo` a shell function for the command, $TOOL its path and $SRC the
-// sources.
+// Each row in a folder of its own (parallel runs never meet) holding in.csv and standard input;
+// `kalo` is a shell function for the command, $TOOL its path and $SRC the sources.
 TEST_P(ToolTest, PrintsAndExitsAsExpected) {
   const Row& row = GetParam();
   SCOPED_TRACE(row.command);
   fs::path dir = fs::path(::testing::TempDir()) /
                  ("kalo_tool_" + std::to_string(getpid()) + "_" + std::to_string(row.line));
   fs::create_directories(dir);
-  std::ofstream(dir / "in.csv", std::ios::binary) << row.input;
   std::ofstream(dir / "stdin", std::ios::binary) << row.input;
   setenv("ROW", dir.c_str(), 1), setenv("SRC", KALO_SOURCE_DIR, 1);
   setenv("TOOL", KALO_TOOL_PATH, 1);
-  std::string command = "cd \"$ROW\" && HOME=\"$ROW\" && kalo() { \"$TOOL\" \"$@\"; } && {\n" +
-                        row.command + "\n} <stdin >stdout 2>stderr; echo $? >status";
+  std::string command =
+      "cd \"$ROW\" && cp stdin in.csv && HOME=\"$ROW\" && kalo() { \"$TOOL\" \"$@\"; } && {\n" +
+      row.command + "\n} <stdin >stdout 2>stderr; echo $? >status";
   EXPECT_EQ(std::system(command.c_str()), 0);
   EXPECT_EQ(std::atoi(ReadFile(dir / "status").c_str()), row.exitCode);
   EXPECT_EQ(ReadFile(dir / "stdout"), row.out);
@@ -93,6 +86,6 @@ TEST_P(ToolTest, PrintsAndExitsAsExpected) {
 INSTANTIATE_TEST_SUITE_P(Cases, ToolTest, ::testing::ValuesIn(ReadRows()),
                          [](const auto& row) { return "line" + std::to_string(row.param.line); });
 
-TEST(ToolCases, AreRead) { EXPECT_GE(ReadRows().size(), 50u); }
+TEST(ToolCases, AreRead) { EXPECT_GE(ReadRows().size(), 40u); }
 
 }  // namespace
