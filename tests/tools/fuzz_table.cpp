@@ -1,7 +1,6 @@
-// Arbitrary bytes through the command's table reader, held against a plain reading, and its
-// number parser, whose numbers must print as text that reads back the same. An odd first byte
-// puts a long line first, so that the rest falls across the reader's first buffer. A libFuzzer
-// target with -fsanitize=fuzzer; with KALO_FUZZ_REGRESSION a main runs the seed corpus.
+// Arbitrary bytes through the command's table reader, held against a plain reading, and its number
+// parser, whose numbers must print as text that reads back the same. An odd first byte puts a long
+// line first, so that the rest falls across the reader's first buffer.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -33,9 +32,8 @@ void CheckNumber(const std::string& text) {
   REQUIRE(value != value ? back != back : std::memcmp(&value, &back, sizeof value) == 0);
 }
 
-// Reads plainly from `from` to the record's end: the first line feed outside quotes. A quote
-// opens a quoted field only at a field's start, "" inside is a quote, and the field must close
-// and be followed by a comma or the end for `wellFormed`.
+// A record ends at the first line feed outside quotes; a quote opens a field only at its start,
+// "" in it is a quote, and for `wellFormed` it closes and a comma or the end follows.
 size_t ReadPlainly(std::string_view text, size_t from, std::vector<std::string>& values,
                    bool& wellFormed) {
   values.assign(1, "");
@@ -76,6 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t offset = 0;  // where the record should start in the input
   long long line = 1;
   CsvStatus status;
+  std::vector<std::string> values, read;
+  bool wellFormed = true;
   while ((status = reader.Next(record)) == CsvStatus::RECORD) {
     REQUIRE(record.line == line);
     size_t length = record.raw.size() + record.lineEnd.size();
@@ -86,8 +86,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A CR before the line end is part of it.
     REQUIRE(record.lineEnd.find('\r') == 0 || record.raw.empty() || record.raw.back() != '\r');
     size_t feed = std::min(input.find('\n', offset), input.size());
-    std::vector<std::string> values;
-    bool wellFormed = true;
     REQUIRE(
         (input.find('"', offset) >= feed ? feed : ReadPlainly(input, offset, values, wellFormed)) ==
         offset + length - (!record.lineEnd.empty() && record.lineEnd.back() == '\n'));
@@ -96,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     offset += length;
     // The fields, joined by commas, make up the record and agree with the plain reading.
     std::string joined;
-    std::vector<std::string> read;
+    read.clear();
     for (const CsvField& field : record.fields) {
       joined.append(field.raw) += ',';
       read.push_back(field.Value());
