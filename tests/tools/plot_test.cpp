@@ -6,6 +6,7 @@
 #include <cfloat>
 #include <cmath>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,13 +19,11 @@ namespace {
 
 // clang-format off
 const struct { double low, high; int target; const char* labels; } TICK_CASES[] = {
-  {0, 20, 8, "0 5 10 15 20"},                 {-0.4027, 1, 6, "-0.5 0 0.5 1.0"},
+  {0, 20, 8, "0 5 10 15 20"}, {-0.4027, 1, 6, "-0.5 0 0.5 1.0"}, {-7, -3, 4, "-7 -6 -5 -4 -3"},
   {0.3, 0.9, 6, "0.3 0.4 0.5 0.6 0.7 0.8 0.9"},  // no 0.30000000000000004, no tick below
-  {-7, -3, 4, "-7 -6 -5 -4 -3"},              {5, 5, 4, "4.5 5.0 5.5"},  // one value: widened
-  {0, 0, 4, "-1.0 -0.5 0 0.5 1.0"},           {1, 1 + 1e-15, 4, "0.9 1.0 1.1"},  // too narrow
-  {0, 3e6, 6, "0 5.0e5 1.0e6 1.5e6 2.0e6 2.5e6 3.0e6"}, {1e-9, 4e-9, 3, "1e-9 2e-9 3e-9 4e-9"},
-  {-DBL_MAX, DBL_MAX, 4, "-1e308 0 1e308"},   // 2e308 would be infinite
-};
+  {5, 5, 4, "4.5 5.0 5.5"}, {0, 0, 4, "-1.0 -0.5 0 0.5 1.0"},  // one value: widened
+  {1, 1 + 1e-15, 4, "0.9 1.0 1.1"}, {-DBL_MAX, DBL_MAX, 4, "-1e308 0 1e308"},  // narrow; no 2e308
+  {0, 3e6, 6, "0 5.0e5 1.0e6 1.5e6 2.0e6 2.5e6 3.0e6"}, {1e-9, 4e-9, 3, "1e-9 2e-9 3e-9 4e-9"}};
 // clang-format on
 
 TEST(PlotScale, NiceTicksCoverTheRangeWithShortLabels) {
@@ -38,7 +37,7 @@ TEST(PlotScale, NiceTicksCoverTheRangeWithShortLabels) {
   }
 }
 
-// `count` points, each value its index, and a zigzag; over a grid of `count` by 1 with `grid`.
+// `count` points (the index and a zigzag), or with `grid` a grid of `count` by 1 finer than drawn.
 PlotData Ramp(int count, bool grid) {
   PlotData data{{"X", "Y", "Z"}, grid ? 2 : 1, {}};
   for (int i = 0; i < count; ++i)
@@ -54,13 +53,12 @@ const struct { PlotData data; int polylines, dots, cells; } PLOT_CASES[] = {  //
   {{{"X", "a<b & c"}, 1, {2, 3}}, 0, 1, 0},                      // a name needing escapes
   {{{"X", "Y"}, 1, {0, NAN, 1, NAN}}, 0, 0, 0},  {Ramp(100000, false), 2, 0, 0},  // thinned
   {{{"X", "Y", "Z"}, 2, {0, 0, 1, 0, 1, 2, 1, 0, 3, 1, 1, NAN}}, 0, 0, 3},
-  {{{"X", "Y", "P", "Q"}, 2, {0, 0, 1, 5, 1, 0, 2, 5}}, 0, 0, 4},
-  {Ramp(600, true), 0, 0, 200},                                  // a fine grid drawn coarser
+  {{{"X", "Y", "P", "Q"}, 2, {0, 0, 1, 5, 1, 0, 2, 5}}, 0, 0, 4}, {Ramp(600, true), 0, 0, 200},
   {{{"X", "Y"}, 3, {0, 1}}, -1, 0, 0}, {{{"X"}, 1, {0}}, -1, 0, 0}, {{{"X", "Y"}, 1, {}}, -1, 0, 0},
-  {{{"X", "Y"}, 1, {0, 1, 2}}, -1, 0, 0},  {{{"X", "Y"}, 2, {0, 1}}, -1, 0, 0},
-};
+  {{{"X", "Y"}, 1, {0, 1, 2}}, -1, 0, 0},  {{{"X", "Y"}, 2, {0, 1}}, -1, 0, 0}};
 // clang-format on
 
+using Chars = std::istreambuf_iterator<char>;
 size_t Count(const std::string& text, const std::string& part) {
   size_t count = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
@@ -80,13 +78,12 @@ TEST(Plot, SvgHasItsPartsAndRenders) {
     ASSERT_EQ(WritePlot(c.data, svg, error) == 0, c.polylines >= 0) << error;
     EXPECT_EQ(error.empty(), c.polylines >= 0);
     if (c.polylines < 0) continue;
-    std::ostringstream text;
-    text << std::ifstream(svg).rdbuf();
-    EXPECT_EQ(Count(text.str(), "<polyline"), c.polylines);
-    EXPECT_EQ(Count(text.str(), "<circle"), c.dots);
-    EXPECT_EQ(Count(text.str(), "fill=\"#"), c.cells + (c.data.sweptCount == 2 ? 0 : c.dots));
-    EXPECT_EQ(Count(text.str(), "a<b") + Count(text.str(), "nan") + Count(text.str(), "inf"), 0u);
-    EXPECT_LT(text.str().size(), 100000u);  // at most a few points or cells to a pixel
+    const std::string text{Chars(std::ifstream(svg).rdbuf()), Chars()};
+    EXPECT_EQ(Count(text, "<polyline"), c.polylines);
+    EXPECT_EQ(Count(text, "<circle"), c.dots);
+    EXPECT_EQ(Count(text, "fill=\"#"), c.cells + (c.data.sweptCount == 2 ? 0 : c.dots));
+    EXPECT_EQ(Count(text, "a<b") + Count(text, "nan") + Count(text, "inf"), 0u);
+    EXPECT_LT(text.size(), 100000u);  // at most a few points or cells to a pixel
     std::string render = "rsvg-convert '" + svg + "' | head -c 4 | grep -q PNG";
     EXPECT_TRUE(!renderer || std::system(render.c_str()) == 0);
   }
