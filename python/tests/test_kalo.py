@@ -1,5 +1,4 @@
 import concurrent.futures
-import math
 import os
 import subprocess
 import sys
@@ -13,7 +12,7 @@ import pytest
 import kalo
 from kalo import _equation
 
-X, GRID, NAN, LONG = np.array([0.5, 1, 4, 9]), np.arange(6.0).reshape(2, 3), math.nan, "x" * 50
+X, GRID, NAN, LONG = np.array([0.5, 1, 4, 9]), np.arange(6.0).reshape(2, 3), np.nan, "x" * 50
 FRAME = pd.DataFrame({"Volts": [1, 2, 3], "Amps": [0.5, 1.0, 2.0], "Temp C": [10.0, 20.0, 30.0],
                       2019: [1.0, 0.0, -1.0], "Größe": [1.0, 2.0, 3.0],
                       "Load": pd.array([1.0, None, 3.0], dtype="Float64")})
@@ -30,8 +29,7 @@ FRAME = pd.DataFrame({"Volts": [1, 2, 3], "Amps": [0.5, 1.0, 2.0], "Temp C": [10
     ("Z = X",       "X x Z",  None,  (1, "Duplicate variable name\r\nX  ? x Z", 2))])
 def test_variables_inferred_or_given(equation, variables, values, result):
     if values is None:  # the equation does not compile
-        with pytest.raises(kalo.CompileError) as caught:
-            kalo.Equation(equation, variables)
+        caught = pytest.raises(kalo.CompileError, kalo.Equation, equation, variables)
         assert (caught.value.code, caught.value.text, caught.value.position) == result
         return
     eq = kalo.Equation(equation)
@@ -44,7 +42,6 @@ def test_variables_inferred_or_given(equation, variables, values, result):
 
 @pytest.mark.parametrize("equation, inputs, expected", [
     ("Z = 2*X + Y/3",  {"X": X, "Y": 6},                          2 * X + 2),
-    ("Z = X - Y",      {"X": GRID, "Y": [1.0, 2.0, 3.0]},         GRID - [1, 2, 3]),
     ("Z = X - Y",      {"X": GRID.T, "Y": [[1.0], [2.0], [3.0]]}, GRID.T - [[1], [2], [3]]),
     ("X = X*2 + 1",    {"X": X},                                  X * 2 + 1),
     ("Z = sqrt(X)",    {"X": 4},                                  np.array(2.0)),
@@ -68,10 +65,8 @@ def test_failing_rows(monkeypatch, chunk_rows, equation, xs, errors, expected):
     eq = kalo.Equation(equation)
     if errors == "nan":
         return np.testing.assert_array_equal(eq.columns(X=np.array(xs), errors="nan"), expected)
-    with pytest.raises(kalo.MathError) as caught:
-        eq.columns(X=xs) if isinstance(xs, list) else eq(X=xs)
-    assert (caught.value.code, caught.value.row) == expected
-    assert caught.value.text.startswith("MATH ERROR:  ")
+    error = pytest.raises(kalo.MathError, eq.columns if isinstance(xs, list) else eq, X=xs).value
+    assert (error.code, error.row, error.text[:13]) == expected + ("MATH ERROR:  ",)
 
 
 def test_functions_listed_and_host_functions_raise_through():
@@ -111,8 +106,7 @@ def test_missing_library_names_what_was_tried():
     (pd.DataFrame({"K": [1]}),            "Y = K", {"k": 1}, ValueError, ["k=...", "K"])])
 def test_assign_adds_or_replaces_one_column(frame, equation, constants, header, values):
     if not isinstance(header, str):  # a name fault shows both spellings
-        with pytest.raises(header) as caught:
-            kalo.assign(frame, equation, **constants)
+        caught = pytest.raises(header, kalo.assign, frame, equation, **constants)
         assert all(word in str(caught.value) for word in values)
         return
     before = frame.copy()

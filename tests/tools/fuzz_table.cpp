@@ -92,7 +92,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // find, not a loop that the fuzzer would instrument byte by byte over the long line
     for (size_t at = offset; (at = input.find('\n', at)) < offset + length; ++at) ++line;
     offset += length;
-    // The fields, joined by commas, make up the record and agree with the plain reading.
     std::string joined;
     read.clear();
     for (const CsvField& field : record.fields) {

@@ -17,9 +17,8 @@ using Bytes = std::istreambuf_iterator<char>;
 std::string ReadFile(const fs::path& path) { return {Bytes(std::ifstream(path).rdbuf()), Bytes()}; }
 
 struct Row {
-  int line;
+  int line, exitCode;
   std::string command, input, out, err;  // err: parts of standard error in order, or "" for none
-  int exitCode;
 };
 
 std::string Unescaped(const std::string& text) {
@@ -48,7 +47,7 @@ std::vector<Row> ReadRows() {
       fields[i] = Unescaped(text.substr(std::min(bar + 3, text.size())));
       text.erase(bar);
     }
-    rows.push_back({line, text, fields[1], fields[2], fields[3], std::atoi(fields[4].c_str())});
+    rows.push_back({line, std::atoi(fields[4].c_str()), text, fields[1], fields[2], fields[3]});
   }
   return rows;
 }

@@ -59,10 +59,9 @@ const struct { PlotData data; int polylines, dots, cells; } PLOT_CASES[] = {  //
 // clang-format on
 
 using Chars = std::istreambuf_iterator<char>;
-size_t Count(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
+size_t Count(const std::string& text, const std::string& part, size_t from = 0) {
+  size_t at = text.find(part, from);
+  return at == std::string::npos ? 0 : 1 + Count(text, part, at + 1);
 }
 
 TEST(Plot, SvgHasItsPartsAndRenders) {
