@@ -59,14 +59,13 @@ TEST(ParseExpression, ReportsListAndCompileFaultsByCodeAndDeepNestingToo) {
   // clang-format on
   for (const auto& row : rows)
     EXPECT_EQ(ParseOutcome(row.equation, row.variables).substr(0, row.outcome.size()), row.outcome);
-  const std::string blank = "4 Blank equation or empty parameter list";
   int code = 0;
   char text[512] = "";
   // Each out-parameter may be null on its own.
   EXPECT_EQ(KaloParseExpression(nullptr, "X", &code, nullptr), nullptr);
   EXPECT_EQ(code, 4);
   EXPECT_EQ(KaloParseExpression("Y = X", nullptr, &code, text), nullptr);
-  EXPECT_EQ(std::to_string(code) + " " + text, blank);
+  EXPECT_EQ(std::to_string(code) + " " + text, "4 Blank equation or empty parameter list");
   EXPECT_EQ(KaloParseExpression("Y = 1", "X Y$", nullptr, text), nullptr);
   EXPECT_STREQ(text, "Invalid character in variable name\r\nX Y ? $");
   EXPECT_EQ(KaloParseExpression("Y = (", "Y", nullptr, nullptr), nullptr);
@@ -85,16 +84,24 @@ TEST(ParseExpression, EveryByteAnywhereInAnEquationOrAList) {
 }
 
 // A hundred variables and a hundred literals fill the pool's 200 slots, every one its own; one
-// literal more is too many.
-TEST(ParseExpression, FullPoolEvaluatesAndOneLiteralMoreIsTooMany) {
+// literal more is too many. A new handle has no error yet and measures angles in radians; the
+// units export returns the unit stored before, even outside the range.
+TEST(ParseExpression, NewHandleWithAFullPoolEvaluatesAndOneLiteralMoreIsTooMany) {
   std::string names, sum = "v0 = 1";
   for (int i = 0; i < 100; ++i) names += " v" + std::to_string(i);
   for (int i = 2; i <= 100; ++i) sum += "+" + std::to_string(i);
   EXPECT_EQ(ParseOutcome(sum + "+1+v1", names), "4 Equation too complex\r\n" + sum + "+1 ? +v1");
   const Handle full(sum.c_str(), names.c_str());
+  EXPECT_EQ(kalo_test::ErrorText(full.get()), "No errors");
+  EXPECT_EQ(KaloGetEvalError(full.get(), nullptr, nullptr), 0);
   std::vector<double> values(100, 0.0);
   EXPECT_EQ(KaloEvalExpression(full.get(), values.data()), 1);
   EXPECT_EQ(values[0], 5050);
+  int previous = KAL_RADIANS;
+  for (const int units : {0, 2, 7, 1000, 1}) {  // degrees, grads, two outside, radians
+    EXPECT_EQ(KaloSetAngularUnits(full.get(), static_cast<KAL_ANGULAR_UNITS>(units)), previous);
+    previous = units;
+  }
 }
 
 TEST(Handles, NullAndNonMagicBuffersAreAbsentForEveryExport) {
@@ -116,19 +123,6 @@ TEST(Handles, NullAndNonMagicBuffersAreAbsentForEveryExport) {
       EXPECT_EQ(values[0] + values[1] + values[2] + values[3], 10.0);
     }
     EXPECT_EQ(std::memcmp(memory, before, sizeof memory), 0) << std::hex << firstWord;
-  }
-}
-
-// A new handle has no error yet and measures angles in radians.
-TEST(AngularUnits, ReturnsTheUnitStoredBeforeEvenOutsideTheRange) {
-  const Handle handle("Y = sin(X)", "X Y");
-  EXPECT_EQ(kalo_test::ErrorText(handle.get()) +
-                std::to_string(KaloGetEvalError(handle.get(), nullptr, nullptr)),
-            "No errors0");
-  int previous = KAL_RADIANS;
-  for (const int units : {0, 2, 7, 1000, 1}) {  // degrees, grads, two outside, radians
-    EXPECT_EQ(KaloSetAngularUnits(handle.get(), static_cast<KAL_ANGULAR_UNITS>(units)), previous);
-    previous = units;
   }
 }
 
@@ -160,15 +154,15 @@ const std::map<std::string, Reference> REFERENCES = {
     {"if", [](double a, double b, double c) { return a != 0 ? b : c; }},
 };
 // clang-format on
-#undef ONE
-#undef TWO
 
 // The walk gives each built-in once, in the table's order, until the callback stops; each
 // compiles with exactly its count and computes what the C++ library does, bit for bit.
 TEST(EnumFunctions, WalksTheBuiltinsWhichComputeTheirReference) {
-  enumCalls.clear();
   EXPECT_EQ(KaloEnumFunctions(nullptr, 3), 32);
-  EXPECT_TRUE(enumCalls.empty());
+  enumAnswer = 0;
+  EXPECT_EQ(KaloEnumFunctions(&RecordEnum, -2147483647L), 0);
+  ASSERT_EQ(enumCalls.size(), 1u);
+  enumCalls.clear();
   enumAnswer = 7;
   EXPECT_EQ(KaloEnumFunctions(&RecordEnum, -2147483647L), 7);
   ASSERT_EQ(enumCalls.size(), 32u);
@@ -201,11 +195,6 @@ TEST(EnumFunctions, WalksTheBuiltinsWhichComputeTheirReference) {
   }
   EXPECT_EQ(REFERENCES.size() + 2, names.size());
   EXPECT_EQ(enumCalls.front().first + enumCalls.back().first, "acosif");
-  enumCalls.clear();
-  enumAnswer = 0;
-  EXPECT_EQ(KaloEnumFunctions(&RecordEnum, -2147483647L), 0);
-  ASSERT_EQ(enumCalls.size(), 1u);
-  EXPECT_EQ(enumCalls[0].first, "acos");
 }
 
 int SumPlusUserValue(double* arguments, double* result, long userValue) {
@@ -219,7 +208,7 @@ int Negate(double* arguments, double* result, long) {
 
 TEST(RegisterFunction, ChecksNameCountAndCallbackAndReplacesInAnyCase) {
   // clang-format off
-  const struct { const char* name; int parameterCount; bool withCallback; int expected; } rows[] = {
+  const struct { const char* name; int count; bool hosted; int expected; } rows[] = {
       {"_f", 1, true, 1}, {"f1", 0, true, 1}, {"a_b", 100, true, 1}, {"a__b", 1, true, 1},
       {"g", -1, true, 0}, {"g", 101, true, 0}, {"g", 1, false, 0}, {nullptr, 1, true, 0},
       {"1f", 1, true, 0}, {"a-b", 1, true, 0}, {"a b", 1, true, 0}, {"ab$", 1, true, 0},
@@ -229,22 +218,18 @@ TEST(RegisterFunction, ChecksNameCountAndCallbackAndReplacesInAnyCase) {
   };
   // clang-format on
   for (const auto& row : rows)
-    EXPECT_EQ(
-        KaloRegisterFunction(row.name, row.parameterCount, row.withCallback ? &Negate : nullptr, 0),
-        row.expected)
-        << (row.name ? row.name : "(null)") << " " << row.parameterCount;
+    EXPECT_EQ(KaloRegisterFunction(row.name, row.count, row.hosted ? &Negate : nullptr, 0),
+              row.expected)
+        << (row.name ? row.name : "(null)") << " " << row.count;
   EXPECT_EQ(ParseOutcome("Y = _f(1)", "Y")[0], '4');  // the last row emptied the registry
   // The same name in any case replaces; refusals change nothing.
   ASSERT_EQ(KaloRegisterFunction("myfunc", 1, &Negate, 0), 1);
   ASSERT_EQ(KaloRegisterFunction("MYFUNC", 3, &SumPlusUserValue, 20), 1);
   EXPECT_EQ(KaloRegisterFunction("myFunc", 101, &Negate, 0), 0);
   EXPECT_EQ(KaloRegisterFunction("myFunc", 1, nullptr, 0), 0);
-  {
-    const Handle handle("Y = MyFunc(1, 2, 3)", "Y");
-    double y = 0;
-    EXPECT_EQ(KaloEvalExpression(handle.get(), &y), 1);
-    EXPECT_EQ(y, 26.0);
-  }
+  double y = 0;
+  EXPECT_EQ(KaloEvalExpression(Handle("Y = MyFunc(1, 2, 3)", "Y").get(), &y), 1);
+  EXPECT_EQ(y, 26.0);
   EXPECT_EQ(ParseOutcome("Y = MYFUNC(1)", "Y"), "4 Missing function argument\r\nY = MYFUNC(1) ? ");
   KaloRegisterFunction(nullptr, 0, nullptr, 0);
 }
