@@ -9,17 +9,11 @@
 
 #include "kalo.h"
 
-namespace {
+static long failAt = -1, allocations = 0;  // the allocation, counted from 0, that fails; -1: none
 
-long failAt = -1;  // the allocation, counted from 0, that fails; -1 for none
-long allocations = 0;
-
-void* Allocate(std::size_t size) {
-  if (failAt >= 0 && allocations++ == failAt) return nullptr;
-  return std::malloc(size != 0 ? size : 1);
+static void* Allocate(std::size_t size) {
+  return failAt >= 0 && allocations++ == failAt ? nullptr : std::malloc(size != 0 ? size : 1);
 }
-
-}  // namespace
 
 // Replaces the allocator for the library too, which takes it from the executable; every form,
 // since a sanitizer's run-time supplies any form left out.
