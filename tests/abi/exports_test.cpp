@@ -2,21 +2,14 @@
 // export returns, and the texts it writes or leaves alone.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "kalo.h"
 #include "support/eval_harness.h"
-
-// mingw declares the POSIX Bessel functions only outside strict ISO mode.
-#if defined(_WIN32) && defined(__STRICT_ANSI__)
-extern "C" double j0(double), j1(double), y0(double), y1(double), jn(int, double), yn(int, double);
-#endif
 
 extern "C" int KaloCHeaderCheck(void);
 
@@ -134,28 +127,9 @@ int RecordEnum(char const* name, int parameterCount, char const* description, lo
   return enumAnswer;
 }
 
-// What each built-in computes in radians, from the C++ library; randu and randn have none.
-using Reference = double (*)(double, double, double);
-// clang-format off
-#define ONE(name, f) {name, [](double a, double, double) { return f(a); }}
-#define TWO(name, f) {name, [](double a, double b, double) { return f(a, b); }}
-const std::map<std::string, Reference> REFERENCES = {
-    ONE("acos", std::acos), ONE("asin", std::asin), ONE("atan", std::atan), ONE("ceil", std::ceil),
-    ONE("cos", std::cos), ONE("cosh", std::cosh), ONE("exp", std::exp), ONE("fabs", std::fabs),
-    ONE("floor", std::floor), ONE("ln", std::log), ONE("log10", std::log10), ONE("sin", std::sin),
-    ONE("sinh", std::sinh), ONE("sqrt", std::sqrt), ONE("tan", std::tan), ONE("tanh", std::tanh),
-    ONE("j0", j0), ONE("j1", j1), ONE("y0", y0), ONE("y1", y1), ONE("d2r", 3.141592653589793 / 180 *),
-    ONE("r2d", 180 / 3.141592653589793 *), TWO("atan2", std::atan2), TWO("fmod", std::fmod),
-    TWO("pow", std::pow), TWO("max", std::fmax), TWO("min", std::fmin),
-    {"jn", [](double a, double b, double) { return jn(static_cast<int>(a), b); }},
-    {"yn", [](double a, double b, double) { return yn(static_cast<int>(a), b); }},
-    {"if", [](double a, double b, double c) { return a != 0 ? b : c; }},
-};
-// clang-format on
-
 // The walk gives each built-in once, in the table's order, until the callback stops; each
-// compiles with exactly its count and computes what the C++ library does, bit for bit.
-TEST(EnumFunctions, WalksTheBuiltinsWhichComputeTheirReference) {
+// compiles with exactly its count and evaluates (their values: evaluator/forms_test).
+TEST(EnumFunctions, WalksTheBuiltinsEachTakingItsCount) {
   EXPECT_EQ(KaloEnumFunctions(nullptr, 3), 32);
   enumAnswer = 0;
   EXPECT_EQ(KaloEnumFunctions(&RecordEnum, -2147483647L), 0);
@@ -165,33 +139,15 @@ TEST(EnumFunctions, WalksTheBuiltinsWhichComputeTheirReference) {
   EXPECT_EQ(KaloEnumFunctions(&RecordEnum, -2147483647L), 7);
   ASSERT_EQ(enumCalls.size(), 32u);
   std::set<std::string> names;
-  const double arguments[] = {2.6, 0.375, -1.5, 0};
   for (const auto& [name, parameterCount] : enumCalls) {
-    SCOPED_TRACE(name);
-    EXPECT_TRUE(names.insert(name).second);
-    // One-argument functions take 0.375 and -0.375; where the C++ library's value is NaN, the
-    // evaluation must fail.
-    const double* first = arguments + (parameterCount == 1 ? 1 : 0);
+    EXPECT_TRUE(names.insert(name).second) << name;
     std::string list = "A";
     for (int i = 1; i < parameterCount; ++i) list += ", " + std::string(1, char('A' + i));
-    EXPECT_EQ(ParseOutcome("Y = " + name + "(" + list + ", 1)", "A B C Y")[0], '4');
+    EXPECT_EQ(ParseOutcome("Y = " + name + "(" + list + ", 1)", "A B C Y")[0], '4') << name;
     const Handle handle(("Y = " + name + "(" + list + ")").c_str(), "A B C Y");
-    const auto reference = REFERENCES.find(name);
-    for (const double sign : {1.0, -1.0}) {
-      double values[4] = {sign * first[0], first[1], first[2], 0};
-      const bool evaluated = KaloEvalExpression(handle.get(), values) == 1;
-      const double expected =
-          reference != REFERENCES.end() ? reference->second(values[0], values[1], values[2]) : 0;
-      EXPECT_EQ(evaluated, !std::isnan(expected)) << sign << kalo_test::ErrorText(handle.get());
-      // randu(A) lies between 0 and A, randn(A, B) anywhere.
-      const bool matches = reference != REFERENCES.end() ? kalo_test::Same(values[3], expected)
-                           : parameterCount == 1 ? std::fabs(values[3]) < std::fabs(values[0]) &&
-                                                       values[3] * values[0] >= 0
-                                                 : std::isfinite(values[3]);
-      EXPECT_TRUE(!evaluated || matches) << sign << " gave " << values[3];
-    }
+    double values[4] = {0.5, 0.25, 2, 0};
+    EXPECT_EQ(KaloEvalExpression(handle.get(), values), 1) << name;
   }
-  EXPECT_EQ(REFERENCES.size() + 2, names.size());
   EXPECT_EQ(enumCalls.front().first + enumCalls.back().first, "acosif");
 }
 
