@@ -1,5 +1,4 @@
-// The exports as a host sees them through kalo.h: argument and handle tests, the values each
-// export returns, and the texts it writes or leaves alone.
+// The exports through kalo.h: argument and handle tests, return values, texts written or not.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -53,8 +52,7 @@ TEST(ParseExpression, ReportsFaultsByCodeForAnyByteAndDeepNesting) {
   for (const auto& row : rows)
     EXPECT_EQ(ParseOutcome(row.equation, row.variables).substr(0, row.outcome.size()), row.outcome);
   int code = 0;
-  char text[512] = "";
-  // Each out-parameter may be null on its own.
+  char text[512] = "";  // each out-parameter may be null on its own
   EXPECT_EQ(KaloParseExpression(nullptr, "X", &code, nullptr), nullptr);
   EXPECT_EQ(code, 4);
   EXPECT_EQ(KaloParseExpression("Y = X", nullptr, &code, text), nullptr);
@@ -163,11 +161,10 @@ int Negate(double* arguments, double* result, long) {
 TEST(RegisterFunction, ChecksNameCountAndCallbackAndReplacesInAnyCase) {
   // clang-format off
   const struct { const char* name; int count; bool hosted; int expected; } rows[] = {
-      {"_f", 1, true, 1}, {"f1", 0, true, 1}, {"a_b", 100, true, 1}, {"a__b", 1, true, 1},
-      {"g", -1, true, 0}, {"g", 101, true, 0}, {"g", 1, false, 0}, {nullptr, 1, true, 0},
-      {"1f", 1, true, 0}, {"a-b", 1, true, 0}, {"a b", 1, true, 0}, {"ab$", 1, true, 0},
-      {"", 1, true, 0}, {"\xC3\xA9", 1, true, 0}, {"a234567890123456789012345678901", 1, true, 1},
-      {"a2345678901234567890123456789012", 1, true, 0},  // 31 characters at most
+      {"_f", 1, true, 1}, {"f1", 0, true, 1}, {"a_b", 100, true, 1}, {"a__b", 1, true, 1}, {"g", -1, true, 0},
+      {"g", 101, true, 0}, {"g", 1, false, 0}, {nullptr, 1, true, 0}, {"1f", 1, true, 0}, {"a-b", 1, true, 0},
+      {"a b", 1, true, 0}, {"ab$", 1, true, 0}, {"", 1, true, 0}, {"\xC3\xA9", 1, true, 0},
+      {"a234567890123456789012345678901", 1, true, 1}, {"a2345678901234567890123456789012", 1, true, 0},  // 31 at most
       {nullptr, -5, false, 1},  // clears, whatever the count
   };
   // clang-format on

@@ -1,6 +1,5 @@
-// Memory running out while a handle is made: each allocation KaloParseExpression makes fails in
-// turn. Every call must come back, never throw: with a handle that evaluates correctly (an
-// allocation the library can do without) or with null, code 1 and "Out of memory".
+// Each allocation KaloParseExpression makes fails in turn. Every call must come back, never throw:
+// with a handle that evaluates correctly (an allocation done without) or null, 1, "Out of memory".
 #include <gtest/gtest.h>
 
 #include <cstdlib>

@@ -1,6 +1,5 @@
-// The compiler's stages and fault texts: the variable list's names and refusals, the tokens and
-// grammar through listings and marked fault texts, the reseed on success, the bounded copies and
-// the internal-error report. The pool's limit is tested through the exports (exports_test).
+// The variable list, the tokens and grammar through listings and marked fault texts, the reseed,
+// the bounded copies and the internal-error report. The pool's limit: exports_test.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -133,29 +132,19 @@ TEST(Grammar, ListsEachEquationOrMarksItsFault) {
   for (const auto& row : rows) EXPECT_EQ(Compiled(row.equation), row.outcome) << row.equation;
 }
 
-// The exact words: operands count from 0x8000, and equal literals never share a pool slot.
-TEST(Grammar, WorkedExampleGivesItsExactWordsAndPool) {
-  auto expression = Make("X Y Z");
-  ASSERT_TRUE(expression->Compile("Z = 2*sin(X) + Y/2"));
-  const Program& program = expression->program;
-  EXPECT_EQ(std::vector<CodeWord>(program.code, program.code + program.codeCount),
-            (std::vector<CodeWord>{0x8003, 0x8000, 126, 103, 0x8001, 0x8004, 104, 101}));
-  EXPECT_EQ(program.assignedVariable, 2);
-  EXPECT_EQ(std::vector<double>(program.pool + 3, program.pool + program.poolCount),
-            (std::vector<double>{2, 2}));
-}
-
-// A failed compilation leaves the random sequence alone; a successful one, even without random
+// The exact words: operands count from 0x8000, and equal literals never share a pool slot. A
+// failed compilation leaves the random sequence alone; a successful one, even without random
 // functions, restarts it from the tick count.
-TEST(Grammar, SuccessfulCompilationReseedsFromTheTickCount) {
+TEST(Grammar, WorkedExampleGivesItsExactWordsAndPoolAndReseeds) {
   SeedRandom(12345);
   const int expected = DrawRandom();
   SeedRandom(12345);
-  EXPECT_FALSE(Make("X Y")->Compile("Y = $"));
+  EXPECT_FALSE(Make("X Y Z")->Compile("Y = $"));
   EXPECT_EQ(DrawRandom(), expected);
   const uint32_t before = platform::TickCount();
   SeedRandom(before + 0x40000000u);
-  ASSERT_TRUE(Make("X Y")->Compile("Y = X"));
+  auto expression = Make("X Y Z");
+  ASSERT_TRUE(expression->Compile("Z = 2*sin(X) + Y/2"));
   const int first = DrawRandom(), second = DrawRandom();
   bool matched = false;
   for (uint32_t tick = before, after = platform::TickCount(); tick <= after && !matched; ++tick) {
@@ -163,6 +152,12 @@ TEST(Grammar, SuccessfulCompilationReseedsFromTheTickCount) {
     matched = DrawRandom() == first && DrawRandom() == second;
   }
   EXPECT_TRUE(matched) << "no tick from " << before;
+  const Program& program = expression->program;
+  EXPECT_EQ(std::vector<CodeWord>(program.code, program.code + program.codeCount),
+            (std::vector<CodeWord>{0x8003, 0x8000, 126, 103, 0x8001, 0x8004, 104, 101}));
+  EXPECT_EQ(program.assignedVariable, 2);
+  EXPECT_EQ(std::vector<double>(program.pool + 3, program.pool + program.poolCount),
+            (std::vector<double>{2, 2}));
 }
 
 TEST(BoundedCopy, CopiesAtMostSizeLessOneAndNeverWritesPastTheBuffer) {
@@ -194,9 +189,8 @@ TEST(ComposeCompileError, CutsTheTextToTheBudgetAndMarksTheCursor) {
   }
 }
 
-// The report names the module that holds the library's code (here this test program, by its
-// file name without directories), the file constant and the line, cut to 255 characters; the
-// check's verdict is its condition.
+// The report names the module holding the library's code (this program, without directories),
+// the file constant and the line, cut to 255 characters; the check's verdict is its condition.
 TEST(InternalError, ReportNamesModuleFileAndLine) {
   testing::ReportRecorder recorder;
   EXPECT_FALSE(ReportInternalError("Parse", 42));
