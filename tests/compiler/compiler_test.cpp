@@ -61,7 +61,7 @@ std::unique_ptr<Expression> Make(const std::string& variables) {
   return std::make_unique<Expression>(variables.c_str(), message, MESSAGE_SIZE);
 }
 
-// The listing of `equation` compiled over X, Z, "sin", "and" and a 48-letter name with three
+// The listing of `equation` compiled over X, Z, "sin", "and", 48 a's and 47 b's with three
 // host functions registered, or its fault text with a star for each internal-error report.
 std::string Compiled(const std::string& equation) {
   ClearUserFunctions();
@@ -70,7 +70,7 @@ std::string Compiled(const std::string& equation) {
   RegisterUserFunction("Sqrt", 1, callback, 0);
   RegisterUserFunction("zero", 0, callback, 0);
   kalo::testing::ReportRecorder recorder;
-  auto expression = Make("X Z sin and " + std::string(48, 'a'));
+  auto expression = Make("X Z sin and " + std::string(48, 'a') + " " + std::string(47, 'b'));
   const bool compiled = expression->Compile(equation.c_str());
   ClearUserFunctions();
   return compiled ? Disassemble(expression->program)
@@ -82,7 +82,7 @@ TEST(Grammar, ListsEachEquationOrMarksItsFault) {
                     syntax = "Syntax error\r\n";
   const std::string undefined = "Variable or function not defined\r\n", missing = "Missing '";
   const std::string more = "Expected more terms\r\n", number = "Invalid number\r\n";
-  const std::string a48(48, 'a'), dashes(298, '-');
+  const std::string a48(48, 'a'), b47(47, 'b'), dashes(298, '-');
   // clang-format off
   const struct { std::string equation, outcome; } rows[] = {
       {"Z = -2", "PUSH #2, NEG"}, {"z = x + Z", "PUSH X, PUSH Z, +"}, {"Z = -X*Z", "PUSH X, NEG, PUSH Z, *"},
@@ -123,8 +123,8 @@ TEST(Grammar, ListsEachEquationOrMarksItsFault) {
       {"Z = sinc", missing + "('\r\nZ = sinc ? "}, {"Z = pow(2)", "Missing function argument\r\nZ = pow(2) ? "},
       // A name longer than 47 characters is split, so its 47-character head names nothing. The
       // 303-character cut, both sides: the character at 302 is seen, the one at 303 is not.
-      {"Z = " + a48, undefined + "Z = " + a48 + " ? "}, {"Z = " + dashes + "$", syntax + "Z = " + dashes + " ? $"},
-      {"Z = " + dashes + " $", expected + "Z = " + dashes + "  ? "},
+      {"Z = " + a48, undefined + "Z = " + a48 + " ? "}, {"Z = " + b47 + "*2", "PUSH " + b47 + ", PUSH #2, *"},
+      {"Z = " + dashes + "$", syntax + "Z = " + dashes + " ? $"}, {"Z = " + dashes + " $", expected + "Z = " + dashes + "  ? "},
       // A function without parameters cannot be called: an internal fault, reported once.
       {"Z = zero()", "Internal error*"}, {"Z = 1 + zero(X)", "Internal error*"},
   };
