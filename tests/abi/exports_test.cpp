@@ -14,8 +14,6 @@ extern "C" int KaloCHeaderCheck(void);
 
 namespace {
 
-using kalo_test::Handle;
-
 TEST(CHeader, EveryExportCallableFromC) { EXPECT_EQ(KaloCHeaderCheck(), 0); }
 
 // The code and text a parse leaves, whatever bytes it was given: a handle (destroyed at once),
@@ -80,7 +78,7 @@ TEST(ParseExpression, NewHandleWithAFullPoolEvaluatesAndOneLiteralMoreIsTooMany)
   for (int i = 0; i < 100; ++i) names += " v" + std::to_string(i);
   for (int i = 2; i <= 100; ++i) sum += "+" + std::to_string(i);
   EXPECT_EQ(ParseOutcome(sum + "+1+v1", names), "4 Equation too complex\r\n" + sum + "+1 ? +v1");
-  const Handle full(sum.c_str(), names.c_str());
+  const kalo_test::Handle full(sum.c_str(), names.c_str());
   EXPECT_EQ(kalo_test::ErrorText(full.get()), "No errors");
   EXPECT_EQ(KaloGetEvalError(full.get(), nullptr, nullptr), 0);
   std::vector<double> values(100, 0.0);
@@ -142,7 +140,7 @@ TEST(EnumFunctions, WalksTheBuiltinsEachTakingItsCount) {
     std::string list = "A";
     for (int i = 1; i < parameterCount; ++i) list += ", " + std::string(1, char('A' + i));
     EXPECT_EQ(ParseOutcome("Y = " + name + "(" + list + ", 1)", "A B C Y")[0], '4') << name;
-    const Handle handle(("Y = " + name + "(" + list + ")").c_str(), "A B C Y");
+    const kalo_test::Handle handle(("Y = " + name + "(" + list + ")").c_str(), "A B C Y");
     double values[4] = {0.5, 0.25, 2, 0};
     EXPECT_EQ(KaloEvalExpression(handle.get(), values), 1) << name;
   }
@@ -179,7 +177,7 @@ TEST(RegisterFunction, ChecksNameCountAndCallbackAndReplacesInAnyCase) {
   EXPECT_EQ(KaloRegisterFunction("myFunc", 101, &Negate, 0), 0);
   EXPECT_EQ(KaloRegisterFunction("myFunc", 1, nullptr, 0), 0);
   double y = 0;
-  EXPECT_EQ(KaloEvalExpression(Handle("Y = MyFunc(1, 2, 3)", "Y").get(), &y), 1);
+  EXPECT_EQ(KaloEvalExpression(kalo_test::Handle("Y = MyFunc(1, 2, 3)", "Y").get(), &y), 1);
   EXPECT_EQ(y, 26.0);
   EXPECT_EQ(ParseOutcome("Y = MYFUNC(1)", "Y"), "4 Missing function argument\r\nY = MYFUNC(1) ? ");
   KaloRegisterFunction(nullptr, 0, nullptr, 0);

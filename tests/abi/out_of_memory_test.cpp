@@ -14,8 +14,7 @@ static void* Allocate(std::size_t size) {
   return failAt >= 0 && allocations++ == failAt ? nullptr : std::malloc(size != 0 ? size : 1);
 }
 
-// Replaces the allocator for the library too, which takes it from the executable; every form,
-// since a sanitizer's run-time supplies any form left out.
+// Every form, for the library too (it takes them from here); a sanitizer supplies any left out.
 void* operator new(std::size_t size) {
   if (void* memory = Allocate(size)) return memory;
   throw std::bad_alloc();

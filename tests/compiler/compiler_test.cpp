@@ -21,6 +21,7 @@ namespace {
 // Builds an Expression over `list` and yields its names, or the message that refused it.
 std::string Build(const std::string& list) {
   char message[MESSAGE_SIZE];
+  std::memset(message, '#', sizeof message);
   try {
     Expression expression(list.c_str(), message, MESSAGE_SIZE);
     std::string names = "names:";
@@ -29,6 +30,7 @@ std::string Build(const std::string& list) {
     return names;
   } catch (char* thrown) {
     EXPECT_EQ(thrown, message);
+    EXPECT_EQ(message[std::strlen(message) + 1], '#') << "written past the end";
     return thrown;
   }
 }
