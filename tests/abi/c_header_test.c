@@ -1,5 +1,5 @@
-/* The public header compiled as C: every export called once with C types, so that a C++-only
- * construct in kalo.h or a changed prototype breaks this build. */
+/* kalo.h compiled as C, every export called once with C types: a C++-only construct in the
+ * header or a changed prototype breaks this build. As a program, the installed tree's host. */
 #include <kalo.h>
 #include <stddef.h>
 #include <string.h>
@@ -7,7 +7,6 @@
 int KaloCHeaderCheck(void);
 
 static int enumCalls;
-
 static int CountBuiltin(char const* name, int parameterCount, char const* description,
                         long userValue) {
   enumCalls += name != NULL && description != NULL && parameterCount >= 1 && parameterCount <= 3 &&
@@ -26,9 +25,8 @@ int KaloCHeaderCheck(void) {
   int code = -1;
   char text[512];
   double values[3] = {0.5, 6.0, 0.0}, *columns[3] = {values, values + 1, values + 2};
-  void* handle;
   int failures = KaloRegisterFunction("plus", 1, AddUserValue, 2L) != 1;
-  handle = KaloParseExpression("Z = plus(X) + Y/3", "X Y Z", &code, text);
+  void* handle = KaloParseExpression("Z = plus(X) + Y/3", "X Y Z", &code, text);
   if (handle == NULL) return 100;
   failures += KaloSetAngularUnits(handle, KAL_DEGREES) != KAL_RADIANS;
   failures += KaloEvalExpression(handle, values) != 1 || values[2] != 4.5;
@@ -44,7 +42,6 @@ int KaloCHeaderCheck(void) {
   return failures + (KaloParseExpression("Z = plus(X)", "X Z", &code, text) != NULL || code != 4);
 }
 
-/* The same check as a program: the host that the install and foreign-host tests build. */
 #ifdef KALO_HOST_MAIN
 int main(void) { return KaloCHeaderCheck(); }
 #endif

@@ -1,6 +1,5 @@
-// The columns export against what row-by-row evaluation gives: results (the assigned column read
-// as well as written), the failing row, its record and text, the host's calls, and the rows it
-// must leave alone.
+// The columns export against row-by-row evaluation: results (the assigned column read as well as
+// written), the failing row, its record and text, the host's calls, the rows it must leave alone.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -24,8 +23,7 @@ int Keep(double* arguments, double* result, long /*user*/) {
   return 0;
 }
 
-// What an evaluation leaves that a host can see: the code and text, the assigned column's bits
-// and the host's calls.
+// What a host sees of an evaluation: the code and text, the assigned column's bits, the calls.
 std::string Seen(void* handle, const std::vector<double>& results) {
   int code = 0;
   std::string seen = kalo_test::ErrorText(handle, &code) + " " + std::to_string(code) + ":";
@@ -61,11 +59,12 @@ long Compare(const std::string& equation, std::vector<double> (&data)[4]) {
 
 // Random equations over X, Y, Z and W: operators, maths routines, inline functions and the host's.
 std::string Term(std::mt19937& random, int depth) {
+  // clang-format off
   static const char* const LEAVES[] = {"X", "Y", "Z", "W", "2", "0.5", "1e-300", "0", "-2"};
   static const char* const BINARY[] = {" + ", " - ", " * ", " / ", " < ", " = ", " and "};
-  static const char* const UNARY[] = {"sin",  "exp",   "ln", "sqrt", "fabs",
-                                      "keep", "floor", "-",  "d2r"};
+  static const char* const UNARY[] = {"sin", "exp", "ln", "sqrt", "fabs", "keep", "floor", "-", "d2r"};
   static const char* const PAIRS[] = {"pow", "max", "atan2", "fmod", "jn", "min"};
+  // clang-format on
   auto pick = [&](int n) { return static_cast<size_t>(random() % static_cast<unsigned>(n)); };
   if (depth == 0 || pick(4) == 0) return LEAVES[pick(9)];
   const std::string a = Term(random, depth - 1), b = Term(random, depth - 1);
@@ -126,23 +125,20 @@ TEST_F(Columns, StopAtTheFaultWhereverItLies) {
       }
 }
 
-// A null column is the host's fault, and an internal error report.
+// A null column is the host's fault, and an internal error report; a call without rows runs
+// nothing and keeps the last call's record.
 TEST(ColumnsArguments, RefusesNullColumnsAndIgnoresEmptyCalls) {
   const kalo_test::HostReports reports;
-  void* handle = KaloParseExpression("Z = X + Y", "X Y Z", nullptr, nullptr);
+  const kalo_test::Handle handle("Z = X + Y", "X Y Z");
   double x[2] = {1, 2}, z[2] = {0, 0};
   double* withNull[] = {x, nullptr, z};
-  EXPECT_EQ(KaloEvalExpressionColumns(handle, withNull, 2), 0);
-  EXPECT_EQ(KaloGetEvalError(handle, nullptr, nullptr), 104);
-  EXPECT_EQ(KaloEvalExpressionColumns(handle, nullptr, 1), 0);
-  EXPECT_EQ(KaloGetEvalError(handle, nullptr, nullptr), 104);
-  // No rows: nothing runs and the record of the last call stays.
-  EXPECT_EQ(KaloEvalExpressionColumns(handle, nullptr, 0), 0);
-  EXPECT_EQ(KaloEvalExpressionColumns(handle, withNull, -5), 0);
-  EXPECT_EQ(KaloGetEvalError(handle, nullptr, nullptr), 104);
+  for (const auto& [columns, count] :
+       {std::pair<double**, long>{withNull, 2}, {nullptr, 1}, {nullptr, 0}, {withNull, -5}}) {
+    EXPECT_EQ(KaloEvalExpressionColumns(handle.get(), columns, count), 0);
+    EXPECT_EQ(KaloGetEvalError(handle.get(), nullptr, nullptr), 104) << count;
+  }
   EXPECT_EQ(x[0] + x[1] + z[0] + z[1], 3);
   EXPECT_EQ(reports.Texts().size(), 2u);
-  KaloDestroyExpression(handle);
 }
 
 }  // namespace

@@ -1,9 +1,6 @@
-# Builds the C header check (c_header_test.c) as a program with clang and lld for Windows, against
-# the import library gcc made with kalo.dll, and runs it beside the DLL under the emulator: a host
-# from another compiler reaches every export by its undecorated name.
-# Run as: cmake -DCLANG=<clang> -DGCC=<mingw gcc> -DEMULATOR=<wine> -DDLL=<kalo.dll>
-#   -DIMPLIB=<libkalo.dll.a> -DSOURCE=<c_header_test.c> -DINCLUDE=<include dir> -DWORK=<dir>
-#   -P foreign_host.cmake
+# Builds the C header check with clang and lld against the import library gcc made with kalo.dll
+# and runs it beside the DLL under the emulator: another compiler's host reaches every export by
+# its undecorated name. The arguments are set in CMakeLists.txt.
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${GCC} -print-libgcc-file-name OUTPUT_VARIABLE libgcc
                 OUTPUT_STRIP_TRAILING_WHITESPACE)

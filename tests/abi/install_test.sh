@@ -1,15 +1,12 @@
 #!/bin/sh
-# Installs the build into a temporary prefix, then builds the C header check as a host against it
-# twice, through find_package(kalo) and through pkg-config, and runs it.
-# The hosts are built with the build's own C and link flags, so that a sanitizer build's library
-# finds its run-time in them.
-# Usage: install_test.sh <cmake> <build dir> <host source dir> <C compiler> [C flags] [link flags]
+# Installs the build into a temporary prefix and builds the C header check against it through
+# find_package(kalo) and through pkg-config, with the build's own flags (a sanitizer build's
+# library finds its run-time in them), and runs both.
 set -eu
 cmake="$1" build="$2" host="$3" cc="$4" cflags="${5:-}" ldflags="${6:-}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix="$work/prefix"
-
 "$cmake" --install "$build" --prefix "$prefix" >/dev/null
 
 "$cmake" -S "$host" -B "$work/cmake-host" -DCMAKE_PREFIX_PATH="$prefix" \

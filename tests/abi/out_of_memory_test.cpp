@@ -1,6 +1,5 @@
-// Memory running out while a handle is made: each allocation KaloParseExpression makes fails in
-// turn. Every call must come back, never throw: with a handle that evaluates correctly (an
-// allocation the library can do without) or with null, code 1 and "Out of memory".
+// Each allocation KaloParseExpression makes fails in turn. Every call must come back, never throw:
+// with a handle that evaluates correctly (an allocation done without) or null, 1, "Out of memory".
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,20 +8,13 @@
 
 #include "kalo.h"
 
-namespace {
+static long failAt = -1, allocations = 0;  // the allocation, counted from 0, that fails; -1: none
 
-long failAt = -1;  // the allocation, counted from 0, that fails; -1 for none
-long allocations = 0;
-
-void* Allocate(std::size_t size) {
-  if (failAt >= 0 && allocations++ == failAt) return nullptr;
-  return std::malloc(size != 0 ? size : 1);
+static void* Allocate(std::size_t size) {
+  return failAt >= 0 && allocations++ == failAt ? nullptr : std::malloc(size != 0 ? size : 1);
 }
 
-}  // namespace
-
-// Replaces the allocator for the library too, which takes it from the executable; every form,
-// since a sanitizer's run-time supplies any form left out.
+// Every form, for the library too (it takes them from here); a sanitizer supplies any left out.
 void* operator new(std::size_t size) {
   if (void* memory = Allocate(size)) return memory;
   throw std::bad_alloc();
