@@ -1,6 +1,5 @@
-// Helpers for tests that drive evaluations through the public header: a compiled handle that
-// releases itself, the error text, the internal-error reports, and the floating-point state a
-// host sees around an evaluation.
+// Helpers for tests through the public header: a handle that releases itself, the error text,
+// the internal-error reports, and the floating-point state a host sees around an evaluation.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -67,15 +66,8 @@ inline std::string ErrorText(void* handle, int* code = nullptr) {
   return text;
 }
 
-struct Traps {
-  int x87, sse;  // enabled
-};
-
 struct StateAfter {
-  Traps traps;
-  int flags;
-  int rounding;     // SSE
-  int x87Rounding;  // fegetround's, on glibc
+  int x87Traps, sseTraps, flags, rounding, x87Rounding;  // rounding: SSE's; x87's: fegetround's
 };
 
 // Runs `body` with `traps` enabled and the rounding `mode`, and reads the state it leaves before
@@ -97,9 +89,7 @@ StateAfter WithTrapsEnabled(int traps, int mode, Body body) {
     restore();
     throw;
   }
-  const StateAfter after{{fegetexcept(), SseTraps()},
-                         std::fetestexcept(FE_ALL_EXCEPT),
-                         SseRounding(),
+  const StateAfter after{fegetexcept(), SseTraps(), std::fetestexcept(FE_ALL_EXCEPT), SseRounding(),
                          std::fegetround()};
   restore();
   return after;

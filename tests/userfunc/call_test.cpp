@@ -180,8 +180,8 @@ TEST_F(HostCall, ArgumentsResultsFailuresFaultsAndExceptions) {
       EXPECT_TRUE(Same(values[1], row.code == 0 ? row.value : 9) && values[0] == 3 &&
                   calls == row.calls)
           << row.equation << ": " << values[1] << ", " << calls;
-      EXPECT_TRUE(after.flags == 0 && after.traps.x87 == traps[k] &&
-                  after.rounding == FE_TONEAREST && after.traps.sse == (traps[k] & KEPT_TRAPS) &&
+      EXPECT_TRUE(after.flags == 0 && after.x87Traps == traps[k] &&
+                  after.rounding == FE_TONEAREST && after.sseTraps == (traps[k] & KEPT_TRAPS) &&
                   after.x87Rounding == modes[k])
           << row.equation;
       ExpectReports(static_cast<size_t>(row.reports), row.file);
