@@ -56,12 +56,11 @@ const Row ROWS[] = {
     {"Y = X * 0.5", 0x1p-1022, 206, 0, "Multiply(2.22507E-308,0.5)", RAD, 0, 0, 103, 0x1p-1022, 0.5},
     {"Y = X + 1", 1e-310, 201, 0, "Add(1E-310,1)", RAD, 0, 0, 101, 1e-310, 1},
     {"Y = Z * X", 1e300, 201, 0, "Multiply(1E-310,1E+300)", RAD, 0, 1e-310}, {"Y = X < 1", 1e-310, 201, 0, "<(1E-310,1)"},
-    {"Y = 1 >= X", 1e-310, 201, 0, ">=(1,1E-310)"}, {"Y = X = 1", 1e-310, 201, 0, "=(1E-310,1)"}, {"Y = X + 1", INF, 205, 0, "Add(INF,1)"},
-    {"Y = X * 1", NaN, 205, 0, "Multiply(NAN,1)"}, {"Y = X - X", INF, 205, 0, "Subtract(INF,INF)"}, {"Y = -X", -INF, 205, 0, "Negation(-INF)"},
+    {"Y = X = 1", 1e-310, 201, 0, "=(1E-310,1)"}, {"Y = X + 1", INF, 205, 0, "Add(INF,1)"}, {"Y = X * 1", NaN, 205, 0, "Multiply(NAN,1)"},
+    {"Y = X - X", INF, 205, 0, "Subtract(INF,INF)"}, {"Y = -X", -INF, 205, 0, "Negation(-INF)"},
     // max, min and if with a NaN: the NaN is chosen only where the rule says, then tested.
     {"Y = max(X, 1)", NaN, 0, 1, nullptr}, {"Y = min(X, 1)", NaN, 0, 1, nullptr}, {"Y = if(X, 1, 2)", NaN, 0, 1, nullptr},
-    {"Y = max(1, X) * 2", NaN, 205, 0, "max(1,NAN)", RAD, 0, 0, 141, 1, NaN}, {"Y = min(1, X)", NaN, 205, 0, "min(1,NAN)"},
-    {"Y = if(0, 1, X)", INF, 205, 0, "if"},
+    {"Y = max(1, X) * 2", NaN, 205, 0, "max(1,NAN)", RAD, 0, 0, 141, 1, NaN}, {"Y = if(0, 1, X)", INF, 205, 0, "if"},
     // = and <>: a closed tolerance of 1e-15 relative to the left operand, scaled for tiny ones.
     {"Y = 1e15 = 999999999999999", 0, 0, -1, nullptr}, {"Y = 999999999999999 = 1e15", 0, 0, 0, nullptr},
     {"Z = X = Y", 5e15, 0, -1, nullptr, RAD, 4999999999999995.0},
@@ -92,8 +91,7 @@ const Row ROWS[] = {
     {"Y = jn(2, X)", 0, 0, 0, nullptr}, {"Y = j0(X)", INF, 0, 0, nullptr}, {"Y = atan(X)", INF, 0, PI / 2, nullptr},
     // Angular units; the operand as written is tested, not the radians it converts to.
     {"Y = cos(X)", 1e-306, 0, 1, nullptr, DEG}, {"Y = sin(X)", 90, 0, 1, nullptr, DEG}, {"Y = acos(-1)", 0, 0, 180, nullptr, DEG},
-    {"Y = atan2(1, 1)", 0, 0, 45, nullptr, DEG}, {"Y = sin(X)", 100, 0, 1, nullptr, GRAD}, {"Y = acos(-1)", 0, 0, 200, nullptr, GRAD},
-    {"Y = acos(-1)", 0, 0, PI, nullptr, KAL_ANGULAR_UNITS(7)}, {"Y = sin(X)", 2, 0, std::sin(2.0), nullptr, KAL_ANGULAR_UNITS(7)},
+    {"Y = sin(X)", 100, 0, 1, nullptr, GRAD}, {"Y = acos(-1)", 0, 0, PI, nullptr, KAL_ANGULAR_UNITS(7)},
     {"Y = sinh(X)", 90, 0, std::sinh((PI * 90) * 0.005555555555555556), nullptr, DEG},
     {"Y = tanh(X)", 50, 0, std::tanh((PI * 50) * 0.005), nullptr, GRAD}, {"Y = d2r(180)", 0, 0, PI, nullptr, DEG},
     {"Y = r2d(X)", PI, 0, 180, nullptr, GRAD}, {"Y = exp(X)", 0, 0, 1, nullptr, DEG},
