@@ -13,7 +13,7 @@ namespace kalo_test {
 namespace {
 
 // clang-format off
-enum class Action { NONE, FOLD, EVAL_TARGET, CLEAR, REREGISTER, THROW, DIVIDE_BY_ZERO, OVERFLOW_, UNDERFLOW_,
+enum class Action { NONE, FOLD, EVAL_SELF, EVAL_OTHER, CLEAR, REREGISTER, THROW, DIVIDE_BY_ZERO, OVERFLOW_, UNDERFLOW_,
     DENORMAL, INEXACT, INVALID_THEN_5, RETURN_NAN, X87_INEXACT_THEN_5, X87_INVALID_THEN_5, X87_DIVIDE_BY_ZERO };
 // clang-format on
 struct Behaviour {
@@ -22,10 +22,8 @@ struct Behaviour {
 };
 std::vector<Behaviour> behaviours;  // by user value
 int calls = 0;
-void* target = nullptr;  // what EVAL_TARGET evaluates
-double targetValues[3] = {0.5, 6, -1};
-int targetReturned;
-std::string targetText;
+void *self, *other;  // the expression running, and another that ran before
+double otherValues[3] = {0.5, 6, -1};
 volatile double vSink, vZero = 0.0, vHuge = 1e300, vTiny = 1e-300, vDenormal = 1e-310;
 volatile long double vLongSink, vLongZero = 0.0L, vLongOne = 1.0L;
 
@@ -50,7 +48,10 @@ int Host(double* arguments, double* result, long user) {
   switch (behaviour.action) {
     case Action::NONE: break;
     case Action::FOLD: *result = Fold(arguments, static_cast<size_t>(behaviour.count)); break;
-    case Action::EVAL_TARGET: targetReturned = KaloEvalExpression(target, targetValues), targetText = ErrorText(target); break;
+    case Action::EVAL_SELF: EXPECT_EQ(KaloEvalExpression(self, otherValues), 0); break;
+    case Action::EVAL_OTHER:
+      EXPECT_TRUE(KaloEvalExpression(other, otherValues) == 0 && otherValues[2] == -1 &&
+                  ErrorText(other) == "MATH ERROR:  Add(0.958851,2)\r\nBusy with another expression"); break;
     case Action::CLEAR: KaloRegisterFunction(nullptr, 0, nullptr, 0); break;
     case Action::REREGISTER:  // moves the records: 64 new names, then itself, writing 5
       for (int i = 0; i < 64; ++i) Register(("filler" + std::to_string(i)).c_str(), 1, Action::NONE);
@@ -109,6 +110,10 @@ struct Row {
 };
 
 TEST_F(HostCall, ArgumentsResultsFailuresFaultsAndExceptions) {
+  const Handle previous("Z = 2*sin(X) + Y/3", "X Y Z");
+  other = previous.get();
+  ASSERT_EQ(KaloEvalExpression(other, otherValues), 1);
+  otherValues[2] = -1;
   std::vector<double> many;  // arguments beyond any fixed array of ten
   std::string manyCall = "Y = f(";
   for (int i = 0; i < 49; ++i) many.push_back(1), many.push_back(2), manyCall += "1,2,";
@@ -142,6 +147,8 @@ TEST_F(HostCall, ArgumentsResultsFailuresFaultsAndExceptions) {
       {1, -2, Action::NONE, 0, "Y = (X - (X - 5)) + f(X)", 103, "Add(3,0)\r\nInternal error", 0, 1, 0},
       // Registry cleared after compilation, then naming the word looks the record up again.
       {1, -1, Action::NONE, 0, "Y = f(X) + 1", 103, "Unknown registered function\r\nInternal error", 0, 0, 2, "userfunc"},
+      // Evaluating inside is refused with 102, which changes only the code: another keeps its text.
+      {1, 0, Action::EVAL_OTHER, 0, "Y = f(X) * 2", 0, nullptr, 6, 1, 0}, {1, 0, Action::EVAL_SELF, 0, "Y = f(X) * 2", 102, "f(0)\r\nBusy with another expression", 0, 1, 0},
       // The registry cleared, or its records moved, during the call: the call keeps its record's
       // values, and the next call reaches the new registration.
       {2, 0, Action::CLEAR, 0, "Y = f(X, 2) + 1", 0, nullptr, 4, 1, 0}, {1, 0, Action::REREGISTER, 0, "Y = f(X) + f(X)", 0, nullptr, 8, 2, 0},
@@ -158,6 +165,7 @@ TEST_F(HostCall, ArgumentsResultsFailuresFaultsAndExceptions) {
       Reset();
       Register("f", row.count, row.action, row.hostCode);
       Handle expression(row.equation.c_str(), "X Y");
+      self = expression.get();
       if (row.recount == -1) KaloRegisterFunction(nullptr, 0, nullptr, 0);
       if (row.recount > 0 || row.recount == -2)
         Register("f", std::max(row.recount, 0), row.action, row.hostCode);
@@ -188,26 +196,6 @@ TEST_F(HostCall, ArgumentsResultsFailuresFaultsAndExceptions) {
       const Handle plain("Y = X + 1", "X Y");
       EXPECT_EQ(KaloEvalExpression(plain.get(), values), 1) << row.equation << ": left busy";
     }
-}
-
-// Evaluating inside a host function is refused with 102, which changes only the code: another
-// expression keeps its last text and the outer run goes on; the same one ends there, not busy.
-TEST_F(HostCall, EvaluatingInsideIsRefusedWith102) {
-  Handle other("Z = 2*sin(X) + Y/3", "X Y Z");
-  double values[3] = {0.5, 6, 0};
-  ASSERT_EQ(KaloEvalExpression(other.get(), values), 1);
-  Register("nest", 1, Action::EVAL_TARGET);
-  Handle outer("Y = nest(X) * 2", "X Y");
-  target = other.get(), targetValues[2] = -1;
-  EXPECT_TRUE(KaloEvalExpression(outer.get(), values) == 1 && values[1] == 1);
-  EXPECT_TRUE(targetReturned == 0 && targetValues[2] == -1);
-  EXPECT_EQ(targetText, "MATH ERROR:  Add(0.958851,2)\r\nBusy with another expression");
-  target = outer.get(), values[1] = 9;
-  EXPECT_TRUE(KaloEvalExpression(outer.get(), values) == 0 && values[1] == 9);
-  EXPECT_EQ(ErrorText(outer.get()), "MATH ERROR:  nest(0)\r\nBusy with another expression");
-  behaviours[0].action = Action::NONE;
-  EXPECT_EQ(KaloEvalExpression(outer.get(), values), 1) << "left busy";
-  EXPECT_EQ(KaloEvalExpression(other.get(), values), 1);
 }
 
 }  // namespace
