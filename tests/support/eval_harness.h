@@ -79,19 +79,13 @@ StateAfter WithTrapsEnabled(int traps, int mode, Body body) {
   // mingw-w64's fesetenv leaves the SSE masks as they are, so the control register is restored
   // by hand as well: the next case must not inherit this one's traps.
   const unsigned savedSse = _mm_getcsr();
-  const auto restore = [&] { std::fesetenv(&saved), _mm_setcsr(savedSse); };
   std::feclearexcept(FE_ALL_EXCEPT);
   std::fesetround(mode);
   feenableexcept(traps);
-  try {
-    body();
-  } catch (...) {
-    restore();
-    throw;
-  }
+  body();  // which must not throw
   const StateAfter after{fegetexcept(), SseTraps(), std::fetestexcept(FE_ALL_EXCEPT), SseRounding(),
                          std::fegetround()};
-  restore();
+  std::fesetenv(&saved), _mm_setcsr(savedSse);
   return after;
 }
 
