@@ -73,43 +73,19 @@ int Host(double* arguments, double* result, long user) {
   return behaviour.code;
 }
 
-class HostCall : public ::testing::Test {
- protected:
-  void SetUp() override { Reset(); }
-  void TearDown() override { KaloRegisterFunction(nullptr, 0, nullptr, 0); }
-  void Reset() {
-    KaloRegisterFunction(nullptr, 0, nullptr, 0);
-    behaviours.clear(), reports.clear();
-    calls = 0;
-  }
-  // Every report names the library's module (never an empty name) and the check's file.
-  void ExpectReports(size_t count, const char* file) {
-    EXPECT_EQ(reports.size(), count);
-    for (const std::string& report : reports) {
-      const size_t start = report.find("Module: ") + 8, end = report.find(", File: ", start);
-      EXPECT_TRUE(start > 8 &&
-                  report.substr(start, end - start).find("kalo") != std::string::npos &&
-                  report.find(file) != std::string::npos)
-          << report;
-    }
-  }
-  const HostReports recorder_;
-  std::vector<std::string>& reports = HostReports::Texts();
-};
-
+// f's parameter count when compiled and, unless 0, when run (-1: cleared; -2: 0); the equation,
+// with X = 3; code -1: f's exception reaches the host; the text after "MATH ERROR:  " unless code
+// is 0, else the value; f's calls, and the internal-error reports, which name `file`.
+// clang-format off
 struct Row {
-  int count, recount;  // f's parameters when compiled and, unless 0, when run (-1: cleared; -2: 0)
-  Action action;
-  int hostCode;
-  std::string equation;  // with X = 3
-  int code;              // -1: f's exception reaches the host
-  const char* text;      // when code is not 0, after "MATH ERROR:  "
-  double value;          // when code is 0
-  int calls, reports;
-  const char* file = "Parse";  // that the reports name
+  int count, recount; Action action; int hostCode; std::string equation; int code; const char* text; double value;
+  int calls, reports; const char* file = "Parse";
 };
+// clang-format on
 
-TEST_F(HostCall, ArgumentsResultsFailuresFaultsAndExceptions) {
+TEST(HostCall, ArgumentsResultsFailuresFaultsAndExceptions) {
+  const HostReports recorder;
+  std::vector<std::string>& reports = HostReports::Texts();
   const Handle previous("Z = 2*sin(X) + Y/3", "X Y Z");
   other = previous.get();
   ASSERT_EQ(KaloEvalExpression(other, otherValues), 1);
@@ -162,7 +138,8 @@ TEST_F(HostCall, ArgumentsResultsFailuresFaultsAndExceptions) {
   // clang-format on
   for (const Row& row : rows)
     for (int k = 0; k < 4; ++k) {
-      Reset();
+      KaloRegisterFunction(nullptr, 0, nullptr, 0);
+      behaviours.clear(), reports.clear(), calls = 0;
       Register("f", row.count, row.action, row.hostCode);
       Handle expression(row.equation.c_str(), "X Y");
       self = expression.get();
@@ -197,10 +174,19 @@ TEST_F(HostCall, ArgumentsResultsFailuresFaultsAndExceptions) {
                   calls == row.calls)
           << row.equation << ": " << values[1] << ", " << calls;
       EXPECT_TRUE(kept) << row.equation;
-      ExpectReports(static_cast<size_t>(row.reports), row.file);
+      // Every report names the library's module (never an empty name) and the check's file.
+      EXPECT_EQ(reports.size(), static_cast<size_t>(row.reports)) << row.equation;
+      for (const std::string& report : reports) {
+        const size_t start = report.find("Module: ") + 8, end = report.find(", File: ", start);
+        EXPECT_TRUE(start > 8 &&
+                    report.substr(start, end - start).find("kalo") != std::string::npos &&
+                    report.find(row.file) != std::string::npos)
+            << report;
+      }
       const Handle plain("Y = X + 1", "X Y");
       EXPECT_EQ(KaloEvalExpression(plain.get(), values), 1) << row.equation << ": left busy";
     }
+  KaloRegisterFunction(nullptr, 0, nullptr, 0);
 }
 
 }  // namespace
