@@ -1,6 +1,5 @@
-// Facts of one evaluation that no oracle knows: each fault's code and text, the record the text is
-// made from, angular units, bounds, random draws, and the floating-point state the host gets back.
-// forms_test checks what the forms agree on and what each operation computes.
+// Facts of one evaluation no oracle knows: each fault's code and text, the record, angular units,
+// bounds, random draws, and the floating-point state the host gets back.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -34,65 +33,55 @@ struct Compiled : Expression {
   std::string Text() { return ComposeEvalError(program, record, message), message; }
 };
 
-struct Row {
-  const char* equation;  // over X Y Z
-  double x;
-  int code;      // 0: the assigned variable becomes `value`; else the text shows `shown`, then the
-  double value;  // code's message
-  const char* shown;
-  KAL_ANGULAR_UNITS units = RAD;
-  double y = 0, z = 0;
-  int word = -1;  // when not -1, the record: the last word and the last operation's operands
-  double next = 0, top = 0;
-};
-
 // clang-format off
+// Over X Y Z. Code 0: the assigned variable becomes `value`; else the text shows `shown`, then the
+// code's message. A word not -1 is the record: the last word and the last operation's operands.
+struct Row {
+  const char* equation; double x; int code; double value; const char* shown;
+  KAL_ANGULAR_UNITS units = RAD; double y = 0, z = 0; int word = -1; double next = 0, top = 0;
+};
 const Row ROWS[] = {
     {"Z = 2*sin(X) + Y/3", 0.5, 0, 2 * std::sin(0.5) + 2, nullptr, RAD, 6, 0, 101, 2 * std::sin(0.5), 2},
-    {"Z = 2*sin(X) + Y/3", NaN, 205, 0, "sin(NAN)", RAD, 6, 0, 126, 2, NaN},
-    {"Y = X", 5, 0, 5, nullptr, RAD, 0, 0, 0x8000, 0, 0}, {"Y = 3 * -X", 2, 0, -6, nullptr, RAD, 0, 0, 103, 3, -2},
-    {"Y = if(X, 2, 3)", 0, 0, 3, nullptr, RAD, 0, 0, 146, 2, 3}, {"Y = 1 + if(X, 2, 3)", 0, 0, 4, nullptr, RAD, 0, 0, 101, 1, 3},
-    {"Y = Y + 1", 0, 0, 3, nullptr, RAD, 2}, {"Y = X", NaN, 0, NaN, nullptr},
+    {"Z = 2*sin(X) + Y/3", NaN, 205, 0, "sin(NAN)", RAD, 6, 0, 126, 2, NaN}, {"Y = X", 5, 0, 5, nullptr, RAD, 0, 0, 0x8000, 0, 0},
+    {"Y = 3 * -X", 2, 0, -6, nullptr, RAD, 0, 0, 103, 3, -2}, {"Y = if(X, 2, 3)", 0, 0, 3, nullptr, RAD, 0, 0, 146, 2, 3},
+    {"Y = 1 + if(X, 2, 3)", 0, 0, 4, nullptr, RAD, 0, 0, 101, 1, 3}, {"Y = Y + 1", 0, 0, 3, nullptr, RAD, 2}, {"Y = X", NaN, 0, NaN, nullptr},
     // Faults of the arithmetic, named from the operands as written; 0 / 0 is a division by zero.
     {"Y = X / 0", 1, 202, 0, "Divide(1,0)", RAD, 0, 0, 104, 1, 0}, {"Y = 0 / 0", 0, 202, 0, "Divide(0,0)", RAD, 0, 0, 104, 0, 0},
     {"Y = X / Z", -0.0, 202, 0, "Divide(-0,0)"}, {"Y = ln(X)", 0, 202, 0, "ln(0)"}, {"Y = exp(X)", 1000, 205, 0, "exp(1000)"},
     // A constant part that faults is not computed ahead; the run reaches it and stops there.
-    {"Y = X + 1 / 0", 1, 202, 0, "Divide(1,0)"},
-    {"Y = 2 + sqrt(X)", -4, 205, 0, "sqrt(-4)", RAD, 0, 0, 128, 2, -4}, {"Y = sqrt(X) + 2", -4, 205, 0, "sqrt(-4)", RAD, 0, 0, 128, 0, -4},
-    {"Y = X * X", 1e200, 205, 0, "Multiply(1E+200,1E+200)"}, {"Y = X * X", 1e-200, 206, 0, "Multiply(1E-200,1E-200)"},
+    {"Y = X + 1 / 0", 1, 202, 0, "Divide(1,0)"}, {"Y = 2 + sqrt(X)", -4, 205, 0, "sqrt(-4)", RAD, 0, 0, 128, 2, -4},
+    {"Y = sqrt(X) + 2", -4, 205, 0, "sqrt(-4)", RAD, 0, 0, 128, 0, -4}, {"Y = X * X", 1e200, 205, 0, "Multiply(1E+200,1E+200)"},
+    {"Y = X * X", 1e-200, 206, 0, "Multiply(1E-200,1E-200)"},
     // An exact tiny result raises no flag on a masked unit, but is an underflow all the same.
     {"Y = X * 0.5", 0x1p-1022, 206, 0, "Multiply(2.22507E-308,0.5)", RAD, 0, 0, 103, 0x1p-1022, 0.5},
     {"Y = X + 1", 1e-310, 201, 0, "Add(1E-310,1)", RAD, 0, 0, 101, 1e-310, 1},
     {"Y = Z * X", 1e300, 201, 0, "Multiply(1E-310,1E+300)", RAD, 0, 1e-310}, {"Y = X < 1", 1e-310, 201, 0, "<(1E-310,1)"},
-    {"Y = 1 >= X", 1e-310, 201, 0, ">=(1,1E-310)"}, {"Y = X = 1", 1e-310, 201, 0, "=(1E-310,1)"},
-    {"Y = X + 1", INF, 205, 0, "Add(INF,1)"}, {"Y = X * 1", NaN, 205, 0, "Multiply(NAN,1)"},
+    {"Y = X = 1", 1e-310, 201, 0, "=(1E-310,1)"}, {"Y = X + 1", INF, 205, 0, "Add(INF,1)"}, {"Y = X * 1", NaN, 205, 0, "Multiply(NAN,1)"},
     {"Y = X - X", INF, 205, 0, "Subtract(INF,INF)"}, {"Y = -X", -INF, 205, 0, "Negation(-INF)"},
     // max, min and if with a NaN: the NaN is chosen only where the rule says, then tested.
     {"Y = max(X, 1)", NaN, 0, 1, nullptr}, {"Y = min(X, 1)", NaN, 0, 1, nullptr}, {"Y = if(X, 1, 2)", NaN, 0, 1, nullptr},
-    {"Y = max(1, X) * 2", NaN, 205, 0, "max(1,NAN)", RAD, 0, 0, 141, 1, NaN}, {"Y = min(1, X)", NaN, 205, 0, "min(1,NAN)"},
-    {"Y = if(0, 1, X)", INF, 205, 0, "if"},
+    {"Y = max(1, X) * 2", NaN, 205, 0, "max(1,NAN)", RAD, 0, 0, 141, 1, NaN}, {"Y = if(0, 1, X)", INF, 205, 0, "if"},
     // = and <>: a closed tolerance of 1e-15 relative to the left operand, scaled for tiny ones.
     {"Y = 1e15 = 999999999999999", 0, 0, -1, nullptr}, {"Y = 999999999999999 = 1e15", 0, 0, 0, nullptr},
     {"Z = X = Y", 5e15, 0, -1, nullptr, RAD, 4999999999999995.0},
     {"Z = X = Y", std::ldexp(5e15, -1000), 0, -1, nullptr, RAD, std::ldexp(4999999999999995.0, -1000)},
     {"Z = X = Y", std::ldexp(5e15, -1000), 0, 0, nullptr, RAD, std::ldexp(4999999999999994.0, -1000)},
     // A difference that overflows is a fault, so the comparison is not computed ahead either.
-    {"Y = X + (1e298 * 1e10 = -1e298 * 1e10)", 1, 205, 0, "=(1E+308,-1E+308)"},
-    {"Y = 0 = X", 1e-300, 0, 0, nullptr}, {"Y = X = 0", -0.0, 0, -1, nullptr}, {"Y = 1 = X", 1 + 0x4p-52, 0, -1, nullptr},
-    {"Y = 1 = X", 1 + 0x5p-52, 0, 0, nullptr}, {"Y = X = X", NaN, 0, 0, nullptr}, {"Y = X <> X", NaN, 0, -1, nullptr},
+    {"Y = X + (1e298 * 1e10 = -1e298 * 1e10)", 1, 205, 0, "=(1E+308,-1E+308)"}, {"Y = 0 = X", 1e-300, 0, 0, nullptr},
+    {"Y = X = 0", -0.0, 0, -1, nullptr}, {"Y = 1 = X", 1 + 0x4p-52, 0, -1, nullptr}, {"Y = 1 = X", 1 + 0x5p-52, 0, 0, nullptr},
+    {"Y = X = X", NaN, 0, 0, nullptr}, {"Y = X <> X", NaN, 0, -1, nullptr},
     // Logical operands: 32-bit integers, bounds tested before rounding, both converted.
     {"Y = 2147483647 or 0", 0, 0, 2147483647, nullptr}, {"Y = X or 0", -2147483648.0, 0, -2147483648.0, nullptr},
     {"Y = X and 1", NaN, 0, 0, nullptr}, {"Y = 2147483647.4 or 0", 0, 303, 0, "or(2.14748E+09,0)"},
     {"Y = -2147483648.5 or 0", 0, 303, 0, "or(-2.14748E+09,0)"}, {"Y = not X", 4e9, 303, 0, "not(4E+09)"},
     {"Y = (X and 1) / 0", 1e10, 303, 0, "and(1E+10,1)", RAD, 0, 0, 105, 1e10, 1}, {"Y = 1 xor X", -3e9, 303, 0, "xor(1,-3E+09)"},
     // A maths routine's fault is named from its operands and result, whatever flags it raised.
-    {"Y = exp(X)", -708.4, 206, 0, "exp(-708.4)"}, {"Y = exp(X)", -1000, 206, 0, "exp(-1000)"},
-    {"Y = pow(X, 2)", 1e-160, 206, 0, "pow(1E-160,2)"}, {"Y = jn(300, 1)", 0, 206, 0, "jn(300,1)"},
-    {"Y = atan2(X, Z)", 1e-300, 206, 0, "atan2(1E-300,1E+300)", RAD, 0, 1e300}, {"Y = cos(X)", 1e-310, 201, 0, "cos(1E-310)"},
-    {"Y = floor(X)", -1e-310, 201, 0, "floor(-1E-310)"}, {"Y = jn(X, 1)", 1e-310, 201, 0, "jn(1E-310,1)"},
-    {"Y = pow(X, -1)", 0, 202, 0, "pow(0,-1)"}, {"Y = log10(X)", -0.0, 202, 0, "log10(-0)"}, {"Y = yn(2, X)", 0, 202, 0, "yn(2,0)"},
-    {"Y = pow(X, 0.5)", -1, 205, 0, "pow(-1,0.5)"}, {"Y = ln(X)", -1, 205, 0, "ln(-1)"}, {"Y = ln(X)", INF, 205, 0, "ln(INF)"},
-    {"Y = pow(X, 400)", 10, 205, 0, "pow(10,400)"}, {"Y = pow(X, 7)", 1e50, 205, 0, "pow(1E+50,7)"},  // by multiplication
+    {"Y = exp(X)", -708.4, 206, 0, "exp(-708.4)"}, {"Y = exp(X)", -1000, 206, 0, "exp(-1000)"}, {"Y = pow(X, 2)", 1e-160, 206, 0, "pow(1E-160,2)"},
+    {"Y = jn(300, 1)", 0, 206, 0, "jn(300,1)"}, {"Y = atan2(X, Z)", 1e-300, 206, 0, "atan2(1E-300,1E+300)", RAD, 0, 1e300},
+    {"Y = cos(X)", 1e-310, 201, 0, "cos(1E-310)"}, {"Y = floor(X)", -1e-310, 201, 0, "floor(-1E-310)"},
+    {"Y = jn(X, 1)", 1e-310, 201, 0, "jn(1E-310,1)"}, {"Y = pow(X, -1)", 0, 202, 0, "pow(0,-1)"}, {"Y = log10(X)", -0.0, 202, 0, "log10(-0)"},
+    {"Y = yn(2, X)", 0, 202, 0, "yn(2,0)"}, {"Y = pow(X, 0.5)", -1, 205, 0, "pow(-1,0.5)"}, {"Y = ln(X)", -1, 205, 0, "ln(-1)"},
+    {"Y = ln(X)", INF, 205, 0, "ln(INF)"}, {"Y = pow(X, 400)", 10, 205, 0, "pow(10,400)"}, {"Y = pow(X, 7)", 1e50, 205, 0, "pow(1E+50,7)"},
     {"Y = pow(X, 0 - 7)", 1e50, 206, 0, "pow(1E+50,-7)"},
     // Whole powers from -16 to 16 by multiplication, which may differ from pow in the last place.
     {"Y = pow(X, 16)", 1.1, 0, 4.594972986357221, nullptr}, {"Y = pow(X, 0 - 16)", 1.1, 0, 1 / 4.594972986357221, nullptr},
@@ -102,8 +91,7 @@ const Row ROWS[] = {
     {"Y = jn(2, X)", 0, 0, 0, nullptr}, {"Y = j0(X)", INF, 0, 0, nullptr}, {"Y = atan(X)", INF, 0, PI / 2, nullptr},
     // Angular units; the operand as written is tested, not the radians it converts to.
     {"Y = cos(X)", 1e-306, 0, 1, nullptr, DEG}, {"Y = sin(X)", 90, 0, 1, nullptr, DEG}, {"Y = acos(-1)", 0, 0, 180, nullptr, DEG},
-    {"Y = atan2(1, 1)", 0, 0, 45, nullptr, DEG}, {"Y = sin(X)", 100, 0, 1, nullptr, GRAD}, {"Y = acos(-1)", 0, 0, 200, nullptr, GRAD},
-    {"Y = acos(-1)", 0, 0, PI, nullptr, KAL_ANGULAR_UNITS(7)}, {"Y = sin(X)", 2, 0, std::sin(2.0), nullptr, KAL_ANGULAR_UNITS(7)},
+    {"Y = sin(X)", 100, 0, 1, nullptr, GRAD}, {"Y = acos(-1)", 0, 0, PI, nullptr, KAL_ANGULAR_UNITS(7)},
     {"Y = sinh(X)", 90, 0, std::sinh((PI * 90) * 0.005555555555555556), nullptr, DEG},
     {"Y = tanh(X)", 50, 0, std::tanh((PI * 50) * 0.005), nullptr, GRAD}, {"Y = d2r(180)", 0, 0, PI, nullptr, DEG},
     {"Y = r2d(X)", PI, 0, 180, nullptr, GRAD}, {"Y = exp(X)", 0, 0, 1, nullptr, DEG},
@@ -117,34 +105,30 @@ const struct { int code; const char* text; } MESSAGES[] = {{201, "Denormalized n
     {205, "Overflow error"}, {206, "Underflow error"}, {303, "Overflow range error"}};
 // clang-format on
 
-std::string ExpectedText(const Row& row) {
-  if (row.code == 0) return "No errors";
-  for (const auto& message : MESSAGES)
-    if (message.code == row.code)
-      return "MATH ERROR:  " + std::string(row.shown) + "\r\n" + message.text;
-  return "";
-}
-
 TEST(Evaluation, ResultOrExactErrorAndRecord) {
   for (const Row& row : ROWS) {
     Compiled expression(row.equation);
     SetAngularUnits(expression.program, &expression.evaluator, row.units);
+    std::string text = "No errors";
+    for (const auto& message : MESSAGES)
+      if (message.code == row.code)
+        text = "MATH ERROR:  " + std::string(row.shown) + "\r\n" + message.text;
     for (int run = 0; run < 2; ++run) {  // a second run leaves the same record
       const double inputs[3] = {row.x, row.y, row.z};
       double values[3] = {row.x, row.y, row.z};
       std::feclearexcept(FE_ALL_EXCEPT);
       EXPECT_EQ(expression.Run(values), row.code == 0) << row.equation;
-      EXPECT_EQ(std::fetestexcept(FE_ALL_EXCEPT), 0) << row.equation;
-      EXPECT_EQ(expression.record.errorCode, row.code) << row.equation;
-      EXPECT_EQ(expression.Text(), ExpectedText(row)) << row.equation;
+      EXPECT_TRUE(std::fetestexcept(FE_ALL_EXCEPT) == 0 &&
+                  expression.record.errorCode == row.code && expression.Text() == text)
+          << row.equation << ": " << expression.message;
       for (int i = 0; i < 3; ++i) {
         const double expected = row.code == 0 && i == row.equation[0] - 'X' ? row.value : inputs[i];
         EXPECT_TRUE(Same(values[i], expected)) << row.equation << ": [" << i << "] " << values[i];
       }
-      if (row.word < 0) continue;
-      EXPECT_EQ(expression.record.lastCodeWord, row.word) << row.equation;
-      EXPECT_TRUE(Same(expression.record.nextValue, row.next)) << row.equation;
-      EXPECT_TRUE(Same(expression.record.topValue, row.top)) << row.equation;
+      EXPECT_TRUE(row.word < 0 || (int(expression.record.lastCodeWord) == row.word &&
+                                   Same(expression.record.nextValue, row.next) &&
+                                   Same(expression.record.topValue, row.top)))
+          << row.equation;
     }
   }
 }
@@ -159,8 +143,7 @@ TEST(Evaluation, StackHoldsTwoHundredValues) {
     for (int i = 1; i < 200; ++i) deep.program.code[deep.program.codeCount++] = OP_ADD;
     deep.evaluator.fastest = Form::INTERPRETER;
     double values[3] = {1, 0, 0};
-    EXPECT_EQ(deep.Run(values), pushes == 200);
-    EXPECT_EQ(values[1], pushes == 200 ? 200 : 0);
+    EXPECT_TRUE(deep.Run(values) == (pushes == 200) && values[1] == (pushes == 200 ? 200 : 0));
     EXPECT_EQ(deep.Text(), pushes == 200 ? "No errors" : "MATH ERROR:  X\r\nInternal error");
   }
 }
@@ -191,43 +174,27 @@ TEST(Evaluation, NamesUnknownWordsAndRefusesMissingValues) {
   EXPECT_NE(recorder.Reports()[1].find("Parse"), std::string::npos);
 }
 
-// A random value is drawn anew on each evaluation and stays in its range; the mean of 200 draws
-// is within seven standard deviations.
-TEST(Evaluation, RandomDrawsKeepTheirRanges) {
-  // clang-format off
-  const struct { const char* equation; double low, high, mean, tolerance; } rows[] = {
-      {"Y = randu(10)", 0, 10, 5, 1.5}, {"Y = randu(-10)", -10, 0, -5, 1.5}, {"Y = randn(0, 1)", -6, 6, 0, 0.5},
-      {"Y = randn(X, 2)", 100 - 12, 100 + 12, 100, 1.0}, {"Y = randu(35184372088832)", 0, 0x1p45, 0x1p44, 1e13}};
-  // clang-format on
-  for (const auto& row : rows) {
-    Compiled expression(row.equation);
-    double values[3] = {100, 0, 0}, previous = NaN, sum = 0;
-    int differing = 0;
-    for (int i = 0; i < 200; ++i, differing += values[1] != previous, sum += previous = values[1]) {
-      ASSERT_TRUE(expression.Run(values)) << row.equation;
-      EXPECT_TRUE(values[1] >= row.low && values[1] <= row.high) << row.equation << values[1];
-      EXPECT_FALSE(row.equation[6] == 'u' && row.high > 0 && values[1] == row.high) << row.equation;
-      // Three 15-bit draws, each scaled by 1/32768: times 2^45 the value is a whole number.
-      EXPECT_TRUE(row.high != 0x1p45 || values[1] == std::floor(values[1])) << values[1];
-    }
-    EXPECT_GT(differing, 150) << row.equation << " does not draw anew";
-    EXPECT_NEAR(sum / 200, row.mean, row.tolerance) << row.equation;
-  }
-  // Seeded, a draw is as documented: randu from three 15-bit draws, the first least significant;
-  // randn from the sum of twelve, scaled by 1/32767.
-  Compiled uniform("Y = randu(X)"), normal("Y = randn(X, Z)");
-  double draws[12], values[3] = {10, 0, 0.5};
+// A random value is drawn anew on each evaluation, even with constant operands. Seeded, a draw is
+// as documented: randu from three 15-bit draws, the first least significant; randn from the sum
+// of twelve, scaled by 1/32767.
+TEST(Evaluation, RandomDrawsAreFreshAndAsDocumented) {
+  Compiled fixed("Y = randu(10)"), uniform("Y = randu(X)"), normal("Y = randn(X, Z)");
+  double values[3] = {10, 0, 0.5}, previous = NaN, draws[12], sum = 0;
+  int differing = 0;
+  for (int i = 0; i < 200; ++i, differing += values[1] != previous, previous = values[1])
+    ASSERT_TRUE(fixed.Run(values) && values[1] >= 0 && values[1] < 10) << values[1];
+  EXPECT_GT(differing, 150);
   SeedRandom(1);  // the classic linear congruential sequence
   for (int expected : {41, 18467, 6334}) EXPECT_EQ(DrawRandom(), expected);
   SeedRandom(7);
-  for (double& draw : draws) draw = DrawRandom();
-  SeedRandom(7);
-  ASSERT_TRUE(uniform.Run(values));
-  EXPECT_EQ(values[1], 10 * (((draws[0] / 32768 + draws[1]) / 32768 + draws[2]) / 32768));
-  SeedRandom(7);
+  for (double& draw : draws) sum += draw = DrawRandom();
+  for (double x : {10.0, -10.0, 0x1p45}) {
+    SeedRandom(7), values[0] = x;
+    ASSERT_TRUE(uniform.Run(values));
+    EXPECT_EQ(values[1], x * (((draws[0] / 32768 + draws[1]) / 32768 + draws[2]) / 32768));
+  }
+  SeedRandom(7), values[0] = 10;
   ASSERT_TRUE(normal.Run(values));
-  double sum = 0;
-  for (double draw : draws) sum += draw;
   EXPECT_DOUBLE_EQ(values[1], (sum / 32767 - 6) * 0.5 + 10);
 }
 
@@ -247,20 +214,16 @@ TEST(HostState, ClearsFlagsOnlyWhereTheRunMayTouchThem) {
   for (const auto& row : rows) {
     Compiled expression(row.equation);
     double values[3] = {row.x, 0, 0};
-    std::feraiseexcept(ALL);
-    SetX87Flags(ALL);
-    const unsigned saved = _mm_getcsr();
-    _mm_setcsr(saved | FTZ_DAZ);
+    const unsigned saved = _mm_getcsr() & ~FTZ_DAZ;
+    std::feraiseexcept(ALL), SetX87Flags(ALL), _mm_setcsr(_mm_getcsr() | FTZ_DAZ);
     const bool returned = expression.Run(values);
     const unsigned csr = _mm_getcsr();
     const int x87 = X87Flags();
-    _mm_setcsr(saved & ~FTZ_DAZ);
-    std::feclearexcept(FE_ALL_EXCEPT);
-    EXPECT_EQ(returned, row.code == 0) << row.equation;
-    EXPECT_TRUE(row.code != 0 || values[1] == 1) << row.equation;
-    EXPECT_EQ(expression.record.errorCode, row.code) << row.equation;
-    EXPECT_EQ(csr & (FTZ_DAZ | FE_ALL_EXCEPT), 0u) << row.equation;
-    EXPECT_EQ(x87, row.clearsX87 ? 0 : ALL) << row.equation;
+    _mm_setcsr(saved), std::feclearexcept(FE_ALL_EXCEPT);
+    EXPECT_TRUE(returned == (row.code == 0) && (row.code != 0 || values[1] == 1) &&
+                expression.record.errorCode == row.code && (csr & (FTZ_DAZ | FE_ALL_EXCEPT)) == 0 &&
+                x87 == (row.clearsX87 ? 0 : ALL))
+        << row.equation << ": " << csr << " " << x87;
   }
   ClearUserFunctions();
   // Constant parts are computed ahead in the run's rounding, not the one the host compiles in.

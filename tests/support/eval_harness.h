@@ -1,6 +1,5 @@
-// Helpers for tests that drive evaluations through the public header: a compiled handle that
-// releases itself, the error text, the internal-error reports, and the floating-point state a
-// host sees around an evaluation.
+// Helpers for tests through the public header: a handle that releases itself, the error text,
+// the internal-error reports; and (float_env.h) the floating-point state a host sees.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -66,47 +65,5 @@ inline std::string ErrorText(void* handle, int* code = nullptr) {
   if (code != nullptr) *code = result;
   return text;
 }
-
-struct Traps {
-  int x87, sse;  // enabled
-};
-
-struct StateAfter {
-  Traps traps;
-  int flags;
-  int rounding;     // SSE
-  int x87Rounding;  // fegetround's, on glibc
-};
-
-// Runs `body` with `traps` enabled and the rounding `mode`, and reads the state it leaves before
-// restoring the caller's: a wrongly left trap must not fire inside the test's own arithmetic.
-template <typename Body>
-StateAfter WithTrapsEnabled(int traps, int mode, Body body) {
-  fenv_t saved;
-  std::fegetenv(&saved);
-  // mingw-w64's fesetenv leaves the SSE masks as they are, so the control register is restored
-  // by hand as well: the next case must not inherit this one's traps.
-  const unsigned savedSse = _mm_getcsr();
-  const auto restore = [&] { std::fesetenv(&saved), _mm_setcsr(savedSse); };
-  std::feclearexcept(FE_ALL_EXCEPT);
-  std::fesetround(mode);
-  feenableexcept(traps);
-  try {
-    body();
-  } catch (...) {
-    restore();
-    throw;
-  }
-  const StateAfter after{{fegetexcept(), SseTraps()},
-                         std::fetestexcept(FE_ALL_EXCEPT),
-                         SseRounding(),
-                         std::fegetround()};
-  restore();
-  return after;
-}
-
-// The SSE traps an evaluation hands back: the host's denormal, division-by-zero, overflow and
-// underflow settings, with invalid and inexact reset to masked.
-constexpr int KEPT_TRAPS = FE_DIVBYZERO | FE_OVERFLOW | FE_UNDERFLOW;
 
 }  // namespace kalo_test
