@@ -60,7 +60,7 @@ long Compare(const std::string& equation, std::vector<double> (&data)[4]) {
 // Random equations over X, Y, Z and W: operators, maths routines, inline functions and the host's.
 std::string Term(std::mt19937& random, int depth) {
   // clang-format off
-  static const char* const LEAVES[] = {"X", "Y", "Z", "W", "2", "0.5", "1e-300", "0", "-2"};
+  static const char* const LEAVES[] = {"X", "Y", "Z", "W", "2", "0.5", "1e-200", "0", "-2"};
   static const char* const BINARY[] = {" + ", " - ", " * ", " / ", " < ", " = ", " and "};
   static const char* const UNARY[] = {"sin", "exp", "ln", "sqrt", "fabs", "keep", "floor", "-", "d2r"};
   static const char* const PAIRS[] = {"pow", "max", "atan2", "fmod", "jn", "min"};
