@@ -1,18 +1,16 @@
 // Drives the C interface from arbitrary bytes with misbehaving host functions and checks what
-// holds for any input: the codes, the bounds of every text, the host elements written, the
-// floating-point state left, the fast forms and the columns export agreeing with the interpreter
-// row by row, the library never left busy. Input: the variable list and the equation, each ended
-// by a 0 byte, then operations: an opcode byte and its operands (a missing byte reads 0), as
-// tools/dev/make_fuzz_corpus.py writes them. With KALO_FUZZ_REGRESSION a main runs every file of a directory.
+// holds for any input. Input: the variable list and the equation, each ended by a 0 byte, then
+// operations (an opcode byte and its operands; a missing byte reads 0) as
+// tools/dev/make_fuzz_corpus.py writes them. KALO_FUZZ_REGRESSION: main runs a directory's files.
 #include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 #include <limits>
 #include <map>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -21,6 +19,8 @@
 #ifdef KALO_FUZZ_REGRESSION
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <set>
 #endif
 
 namespace {
@@ -35,21 +35,16 @@ constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
         : (std::fprintf(stderr, "kalo fuzz invariant violated: " __VA_ARGS__), \
            std::fputc('\n', stderr), std::abort()))
 
-template <typename To, typename From>
-To Cast(From from) {
-  To to;
-  std::memcpy(&to, &from, sizeof to);
-  return to;
-}
-const double SIGNALLING = Cast<double>(0x7FF4DEADBEEF0000u);  // where the library may not write
-bool Same(double a, double b) { return Cast<uint64_t>(a) == Cast<uint64_t>(b); }
-
 // clang-format off
+template <typename To, typename From> To Cast(From from) { To to; std::memcpy(&to, &from, sizeof to); return to; }
+struct FloatEnv { uint32_t sse; uint16_t x87, x87Status; };  // x87: control and status words
 const double SPECIAL[] = {  // make_fuzz_corpus.py's SPECIAL, by index
     0.0, -0.0, 1.0, -1.0, 2.0, 0.5, 90.0, 1e-310, std::numeric_limits<double>::denorm_min(),
     std::numeric_limits<double>::min(), std::numeric_limits<double>::max(), 1e300, 1e-300, 1e154,
     2147483648.0, -2147483649.0, 1e19, INF, -INF, NaN, -NaN};
 // clang-format on
+const double SIGNALLING = Cast<double>(0x7FF4DEADBEEF0000u);  // where the library may not write
+bool Same(double a, double b) { return Cast<uint64_t>(a) == Cast<uint64_t>(b); }
 
 struct Input {
   const uint8_t* data;
@@ -96,11 +91,6 @@ void CheckEvalText(int code, const std::string& text) {
           "code %d with '%s'", code, text.c_str());
 }
 
-struct FloatEnv {
-  uint32_t sse;
-  uint16_t x87, x87Status;  // control and status words
-};
-
 FloatEnv ReadFloatEnv() {
   FloatEnv env;
   __asm__ __volatile__("stmxcsr %0\n\tfnstcw %1\n\tfnstsw %2"
@@ -135,24 +125,19 @@ const struct { double (*raise)(); int code; } HOST_FAULTS[] = {  // RAISE: a fau
 const int HOST_CODES[] = {7, -5, 1, 101, 102, 301, 303, 306, INT_MAX, INT_MIN};  // FAIL
 struct Behaviour { Action action; uint8_t operand; int count; };
 struct HostException {};
+// assigned: the element successes write, once seen; random: draws differ run to run;
+// generation: the registry's at compilation.
+struct Slot { void* handle = nullptr; int variableCount = 0, assigned = -1; bool random = false; unsigned generation = 0; };
 // clang-format on
-
-struct Slot {
-  void* handle = nullptr;
-  int variableCount = 0, assigned = -1;  // the element successes write, once seen
-  bool random = false;                   // its draws differ run to run
-  unsigned generation = 0;               // the registry's at compilation
-};
 
 struct State {
   Slot slots[SLOTS];
   std::vector<Behaviour> behaviours;  // by user value
   unsigned generation = 1;            // advances whenever the registry changes
   long reports = 0;
-  void* probe = nullptr;  // "Y = X + 1": tells whether the library admits an evaluation
+  void* probe = nullptr;  // "Y = X + 1": whether the library admits an evaluation
   bool allTraps = false;
-  // What host functions did during the run, and the code it must end with.
-  int evaluating = -1, returned = 0, raised = 0;
+  int evaluating = -1, returned = 0, raised = 0;  // what host functions did in this run
   bool reenteredSelf = false, threw = false;
   int Called() const { return returned ? returned : raised ? raised : reenteredSelf ? 102 : 0; }
 } state;
@@ -173,10 +158,7 @@ int Host(double* arguments, double* result, long userValue) {
   state.returned = b.action == FAIL ? HOST_CODES[b.operand % std::size(HOST_CODES)] : 0;
   double values[VALUE_COUNT] = {};
   switch (b.action) {
-    case SUM:
-      *result = 0;
-      for (int i = 0; i < b.count; ++i) *result += arguments[i];
-      break;
+    case SUM: *result = std::accumulate(arguments, arguments + b.count, 0.0); break;
     case WRITE: *result = SPECIAL[b.operand % std::size(SPECIAL)]; break;
     case RAISE:
       vSink = HOST_FAULTS[b.operand % std::size(HOST_FAULTS)].raise();
@@ -208,11 +190,10 @@ int RegisterHost(const char* name, int count, Behaviour behaviour) {
   return result;
 }
 
-// Runs `call` as the host would, in its floating-point state. Of the host's SSE control only the
-// masks of denormal, division by zero, overflow and underflow come back, the rest is the reset
-// unit's; the x87 control word is the host's. No SSE flag is left set, the host's included, and
-// no x87 flag raised (code outside the library may have left some). After a host exception as
-// after any run the library admits an evaluation.
+// Runs `call` in the host's floating-point state. Of the host's SSE control only the masks of
+// denormal, division by zero, overflow and underflow come back; the x87 control word is the
+// host's. No SSE flag is left set, the host's included, and no x87 flag raised. After any run,
+// host exceptions included, the library admits an evaluation.
 template <typename Call>
 void RunAsHost(int index, const FloatEnv& env, Call call) {
   state.evaluating = index;
@@ -273,8 +254,7 @@ void Compile(int index, const std::string& list, const std::string& equation, bo
 }
 
 struct Outcome {
-  int result = -1;  // -1: left by a host exception
-  int code = 0;
+  int result = -1, code = 0;  // result -1: left by a host exception
   std::string text;
   std::vector<double> values;
   bool operator==(const Outcome& o) const {
@@ -283,21 +263,33 @@ struct Outcome {
   }
 };
 
-// One evaluation of `input` under the host's state in `form` (COLUMNS: the columns export on one
-// row), every promise about it checked; then, where a run repeats exactly, the same in the other
-// forms, which must agree to the bit.
+// One evaluation of `input` under the host's state in `form` (COLUMNS: the columns export on
+// `rows` copies of the row, all of which must come out alike), every promise about it checked;
+// then, where a run repeats exactly, the same in the other forms, which must agree to the bit.
 constexpr int COLUMNS = 3;
-Outcome Evaluate(int index, const double* input, const FloatEnv& env, int form) {
+Outcome Evaluate(int index, const double* input, const FloatEnv& env, int form, int rows) {
   Slot& slot = state.slots[index];
   Outcome out{-1, 0, "", std::vector<double>(input, input + VALUE_COUNT)};
+  std::vector<double> cells(VALUE_COUNT * size_t(rows));
   std::vector<double*> columns;
-  for (double& value : out.values) columns.push_back(&value);
+  for (int i = 0; i < VALUE_COUNT; ++i) {
+    std::fill_n(cells.begin() + i * rows, rows, input[i]);
+    columns.push_back(&cells[size_t(i * rows)]);
+  }
   const unsigned generation = state.generation;
   const long reportsBefore = state.reports;
   RunAsHost(index, env, [&] {
-    out.result = form == COLUMNS ? int(KaloEvalExpressionColumns(slot.handle, columns.data(), 1))
+    out.result = form == COLUMNS ? int(KaloEvalExpressionColumns(slot.handle, columns.data(), rows))
                                  : KaloEvalExpression(slot.handle, out.values.data());
   });
+  for (int i = 0; i < VALUE_COUNT && form == COLUMNS; ++i) {
+    out.values[size_t(i)] = *columns[size_t(i)];
+    for (int row = 1; row < rows; ++row)
+      REQUIRE(Same(columns[size_t(i)][row], out.values[size_t(i)]) || state.threw ||
+                  state.generation != generation,
+              "row %d of %d differs in column %d", row, rows, i);
+  }
+  if (form == COLUMNS) out.result = out.result == rows ? 1 : 0;
   if (state.threw) out.result = -1;
   for (int i = 0, changed = 0; i < VALUE_COUNT; ++i) {  // only the assigned one, on success
     if (Same(out.values[i], input[i])) continue;
@@ -325,7 +317,7 @@ Outcome Evaluate(int index, const double* input, const FloatEnv& env, int form) 
   kalo::Evaluator& evaluator = kalo::ExpressionFromHandle(slot.handle)->evaluator;
   for (int other : {int(kalo::Form::REGISTER_FORM), int(kalo::Form::INTERPRETER), COLUMNS}) {
     evaluator.fastest = other == COLUMNS ? kalo::Form::MACHINE_CODE : kalo::Form(other);
-    const Outcome again = Evaluate(index, input, env, other);
+    const Outcome again = Evaluate(index, input, env, other, rows);
     evaluator.fastest = kalo::Form::MACHINE_CODE;
     REQUIRE(again == out || state.generation != generation, "form %d: %d '%s', fastest %d '%s'",
             other, again.code, again.text.c_str(), code, out.text.c_str());
@@ -334,7 +326,7 @@ Outcome Evaluate(int index, const double* input, const FloatEnv& env, int form) 
 }
 
 // Values for the slot's variables (fill & 1: each from the input, else the first eight
-// repeated), then the host's state.
+// repeated; fill / 2 % 9: the rows of the columns export, less one), then the host's state.
 void EvaluateOperation(Input& input) {
   const int index = input.Byte() % SLOTS;
   const int count = state.slots[index].variableCount;
@@ -342,7 +334,8 @@ void EvaluateOperation(Input& input) {
   const uint8_t fill = input.Byte();
   for (int i = 0; i < count; ++i) values[i] = i < 8 || (fill & 1) ? input.Value() : values[i % 8];
   const FloatEnv env = ReadHostEnv(input, state.allTraps);
-  if (count > 0) Evaluate(index, values.data(), env, int(kalo::Form::MACHINE_CODE));
+  if (count > 0)
+    Evaluate(index, values.data(), env, int(kalo::Form::MACHINE_CODE), 1 + fill / 2 % 9);
   REQUIRE(count > 0 || KaloEvalExpression(nullptr, values.data()) == 0, "null handle evaluated");
 }
 
@@ -362,18 +355,10 @@ void RegisterOperation(Input& input) {
 }
 
 void CompileOperation(Input& input) {
-  // clang-format off
-  static const char* const PAIRS[][2] = {
-      {"X Y Z", "Z = 2*sin(X) + Y/3"}, {"A B C", "C = if(A > B, A - B, f1(A, B))"},
-      {"X Y", "Y = f0(X) + g(X)"}, {"t v", "v = 1 - exp(-t) / (t = 0)"},
-      {"x y", "y = x and not x or x xor 3"}, {"X Y", "Y = randn(X, 1) + randu(X)"},
-      {"a b c d", "d = atan2(a, b) + jn(c, a) + yn(2, b) + pow(a, b) + fmod(a, c)"}};
-  // clang-format on
   const int index = input.Byte() % SLOTS;
-  const uint8_t choice = input.Byte();
-  if (choice < std::size(PAIRS)) return Compile(index, PAIRS[choice][0], PAIRS[choice][1], true);
+  const bool pointers = input.Byte() & 1;
   const std::string list = input.Text();
-  Compile(index, list, input.Text(), (choice & 1) != 0);
+  Compile(index, list, input.Text(), pointers);
 }
 
 void ClearOperation(Input&) { RegisterHost(nullptr, 0, {KEEP, 0, 0}); }
@@ -404,10 +389,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
 #ifdef KALO_FUZZ_REGRESSION
 int main(int argc, char** argv) {
-  std::vector<std::filesystem::path> files;
-  for (const auto& entry : std::filesystem::directory_iterator(argc > 1 ? argv[1] : "."))
-    files.push_back(entry.path());
-  std::sort(files.begin(), files.end());
+  const std::set<std::filesystem::path> files{std::filesystem::directory_iterator(argv[argc - 1]),
+                                              {}};
   for (const std::filesystem::path& file : files) {
     std::ifstream stream(file, std::ios::binary);
     const std::string bytes{std::istreambuf_iterator<char>(stream), {}};

@@ -1,7 +1,5 @@
-// Evaluation under pressure, through the public header: threads evaluating many handles of their
-// own at once, where only one evaluation may run in the process and every other one is refused
-// with 102, and a host function whose exceptions pass through it all. (A host exception after a
-// refused nested evaluation is a seed of the fuzz corpus.)
+// Threads evaluating many handles of their own at once: only one evaluation may run in the
+// process and every other one is refused with 102; a host function's exceptions pass through.
 #include <atomic>
 #include <cmath>
 #include <memory>
@@ -17,12 +15,8 @@ namespace {
 
 constexpr int THREAD_COUNT = 4, HANDLES_PER_THREAD = 40, ROUNDS = 25, BUSY = 102;
 
-struct HostFailure : std::runtime_error {
-  HostFailure() : std::runtime_error("host failure") {}
-};
-
 int Boom(double* arguments, double* result, long /*userValue*/) {
-  if (arguments[0] < 0) throw HostFailure();
+  if (arguments[0] < 0) throw std::range_error("host failure");
   *result = arguments[0] + 1.0;
   return 0;
 }
@@ -53,7 +47,7 @@ void Worker(int thread, std::atomic<long>* succeeded) {
     int result = -1, code = -1;
     try {
       result = KaloEvalExpression(handles[h]->get(), values);
-    } catch (const HostFailure&) {
+    } catch (const std::range_error&) {
       EXPECT_EQ(expected.code, -1) << expected.equation << " threw at X=" << x;
       continue;
     }
@@ -77,8 +71,7 @@ TEST(Reliability, ThreadsEvaluateTheirOwnExpressionsAtOnce) {
   EXPECT_GT(succeeded.load(), 0);
   Handle plain("Y = X + 1", "X Y");  // the gate is open again
   double values[2] = {41.0, 0.0};
-  EXPECT_EQ(KaloEvalExpression(plain.get(), values), 1);
-  EXPECT_EQ(values[1], 42.0);
+  EXPECT_TRUE(KaloEvalExpression(plain.get(), values) == 1 && values[1] == 42.0);
   KaloRegisterFunction(nullptr, 0, nullptr, 0);
 }
 

@@ -34,9 +34,11 @@ def value(x):
                 b"\x80" + bits)
 
 
-def evaluate(slot, values, shape=0, traps=0):
-    """More than eight values are all read from the input (fill bit 1)."""
-    return op("evaluate", slot, int(len(values) > 8), b"".join(map(value, values)), shape, traps)
+def evaluate(slot, values, shape=0, traps=0, rows=5):
+    """More than eight values are all read from the input (fill bit 1); the columns export runs
+    on `rows` copies of the row (fill / 2 % 9 + 1), four at a time where the machine can."""
+    fill = int(len(values) > 8) | (rows - 1) << 1
+    return op("evaluate", slot, fill, b"".join(map(value, values)), shape, traps)
 
 
 def register(name, count, action, operand=0):
