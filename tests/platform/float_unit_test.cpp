@@ -2,7 +2,7 @@
 // set the invalid flag, and any instruction resetting the unit would change the tag word.
 #include <gtest/gtest.h>
 
-#include <limits>
+#include <cmath>
 #include <string>
 
 #include "evaluator/math.h"
@@ -11,10 +11,10 @@
 namespace kalo {
 
 #if defined(__x86_64__) || defined(_M_X64)
-// clang-format off
-struct X87Environment { uint16_t control, unused1, status, unused2, tags, unused3; uint32_t rest[5]; };
-// clang-format on
 volatile double sink;
+struct X87Environment {
+  uint16_t control, unused1, status, unused2, tags, unused3, rest[8];
+};
 
 template <typename Run>
 bool TouchesX87(Run run) {
@@ -29,8 +29,8 @@ bool TouchesX87(Run run) {
 
 TEST(MathsLibrary, UsesTheX87UnitOnlyWhereTheGuardHandlesIt) {
   ASSERT_TRUE(TouchesX87([] { __asm__ __volatile__("fld1\n\tfstp %%st(0)" : : : "st"); }));
-  const double inf = std::numeric_limits<double>::infinity();
-  const double arguments[] = {0, -0.0, 1e-310, 0.5, 1, -1, 3.7, 30, 700, -745.5, 1e22, inf, -inf};
+  const double arguments[] = {0,  -0.0, 1e-310, 0.5,  1,        -1,       3.7,
+                              30, 700,  -745.5, 1e22, HUGE_VAL, -HUGE_VAL};
   std::string users;
   bool rangeFailed = false;
   for (const OperationInfo& row : OPERATIONS)
