@@ -215,13 +215,12 @@ void Destroy(int index) {
 }
 
 // Without an internal check an equation's fault is named and its place quoted, marked.
-void Compile(int index, const std::string& list, const std::string& equation, bool pointers) {
+void Compile(int index, const std::string& list, const std::string& equation) {
   Destroy(index);
   TextBuffer text;
   int code = -777;
   const long reportsBefore = state.reports;
-  void* handle = KaloParseExpression(equation.c_str(), list.c_str(), pointers ? &code : nullptr,
-                                     pointers ? text.bytes : nullptr);
+  void* handle = KaloParseExpression(equation.c_str(), list.c_str(), &code, text.bytes);
   if (handle != nullptr) {
     std::string lowered = equation;
     for (char& c : lowered) c = static_cast<char>(c | 0x20);
@@ -234,7 +233,6 @@ void Compile(int index, const std::string& list, const std::string& equation, bo
             "compiled with %d variables, or wrote outputs", count);
     return;
   }
-  if (!pointers) return;
   const std::string message = text.Checked();
   const bool marked = message.find("\r\n") != message.npos && message.find(" ? ") != message.npos;
   REQUIRE((code == 1 || code == 4) && !message.empty() &&
@@ -329,9 +327,8 @@ void RegisterOperation(Input& input) {
 
 void CompileOperation(Input& input) {
   const int index = input.Byte() % SLOTS;
-  const bool pointers = input.Byte() & 1;
   const std::string list = input.Text();
-  Compile(index, list, input.Text(), pointers);
+  Compile(index, list, input.Text());
 }
 
 void ClearOperation(Input&) { RegisterHost(nullptr, 0, {KEEP, 0, 0}); }
@@ -350,7 +347,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ClearOperation(input);
   state.behaviours.clear();
   const std::string list = input.Text();
-  Compile(0, list, input.Text(), true);
+  Compile(0, list, input.Text());
   static void (*const OPERATIONS[])(Input&) = {
       // make_fuzz_corpus.py's OPERATIONS
       CompileOperation, EvaluateOperation, RegisterOperation, ClearOperation, DestroyOperation};
