@@ -144,15 +144,13 @@ int RegisterHost(const char* name, int count, Behaviour behaviour);
 int Host(double* arguments, double* result, long userValue) {
   const Behaviour b = state.behaviours.at(size_t(userValue));
   void* target = state.slots[b.operand % SLOTS].handle;
+  const auto& fault = HOST_FAULTS[b.operand % std::size(HOST_FAULTS)];
   state.returned = b.action == FAIL ? HOST_CODES[b.operand % std::size(HOST_CODES)] : 0;
   double values[VALUE_COUNT] = {};
   switch (b.action) {
     case SUM: *result = std::accumulate(arguments, arguments + b.count, 0.0); break;
     case WRITE: *result = SPECIAL[b.operand % std::size(SPECIAL)]; break;
-    case RAISE:
-      vSink = HOST_FAULTS[b.operand % std::size(HOST_FAULTS)].raise();
-      state.raised = HOST_FAULTS[b.operand % std::size(HOST_FAULTS)].code;
-      break;
+    case RAISE: vSink = fault.raise(), state.raised = fault.code; break;
     case REENTER:
       REQUIRE(target == nullptr || (KaloEvalExpression(target, values) == 0 &&
                                     KaloGetEvalError(target, nullptr, nullptr) == 102),
@@ -202,8 +200,7 @@ void RunAsHost(int index, const FloatEnv& env, Call call) {
   REQUIRE((after.sse & 0xFFC0u) == ((0x1F80u & ~0x0F00u) | (before.sse & 0x0F00u)) &&
               (after.x87 & 0x0F3F) == (before.x87 & 0x0F3F) && (after.sse & 0x3F) == 0 &&
               (after.x87Status & 0x3F & ~before.x87Status) == 0,
-          "MXCSR %#x, x87 %#x %#x after %#x %#x", after.sse, after.x87, after.x87Status, before.sse,
-          before.x87);
+          "MXCSR %#x, x87 %#x %#x from %#x", after.sse, after.x87, after.x87Status, before.sse);
   REQUIRE(threw == state.threw, "a host exception was %s", threw ? "invented" : "lost");
   double values[2] = {2.0, 0.0};
   REQUIRE(KaloEvalExpression(state.probe, values) == 1 && values[1] == 3.0, "left busy or wrong");
@@ -230,7 +227,7 @@ void Compile(int index, const std::string& list, const std::string& equation) {
                           lowered.find("rand") != std::string::npos, state.generation};
     REQUIRE(code == -777 && text.UntouchedFrom(text.bytes) && count >= 1 && count <= 100 &&
                 KaloSetAngularUnits(handle, KAL_RADIANS) == KAL_RADIANS,
-            "compiled with %d variables, or wrote outputs", count);
+            "%d variables", count);
     return;
   }
   const std::string message = text.Checked();
