@@ -29,13 +29,12 @@ bool TouchesX87(Run run) {
 
 TEST(MathsLibrary, UsesTheX87UnitOnlyWhereTheGuardHandlesIt) {
   ASSERT_TRUE(TouchesX87([] { __asm__ __volatile__("fld1\n\tfstp %%st(0)" : : : "st"); }));
-  const double arguments[] = {0,  -0.0, 1e-310, 0.5,  1,        -1,       3.7,
-                              30, 700,  -745.5, 1e22, HUGE_VAL, -HUGE_VAL};
+  double xs[] = {0, -0.0, 1e-310, 0.5, 1, -1, 3.7, 30, 700, -745.5, 1e22, INFINITY, -INFINITY};
   std::string users;
   bool rangeFailed = false;
   for (const OperationInfo& row : OPERATIONS)
-    for (double x : arguments)
-      for (double y : arguments)
+    for (double x : xs)
+      for (double y : xs)
         if (row.computation == BY_LIBRARY && users.find(row.name) == std::string::npos &&
             TouchesX87([&] { sink = math::Apply(row.code, x, y, 0.0, KAL_RADIANS, &rangeFailed); }))
           users += std::string(row.name) + " ";

@@ -72,8 +72,7 @@ int Host(double* a, double* r, long u) {
 }
 
 TEST(Win32, TrapsMapToCodesAndEndTheHostCallWithAResetUnit) {
-  // SSE: the first raised flag whose mask is clear, overflow and underflow before inexact; then
-  // x87 under the general status; Wine's single status overruled by the SSE flag.
+  // SSE's first raised unmasked flag (inexact last), x87's, Wine's single status overruled by SSE.
   constexpr uint32_t M = 0x1F80;  // every SSE trap masked
   // clang-format off
   const struct { unsigned long status; uint32_t mxcsr; uint16_t x87Status; int code; } rows[] = {
@@ -89,11 +88,9 @@ TEST(Win32, TrapsMapToCodesAndEndTheHostCallWithAResetUnit) {
   for (const auto& row : rows)
     EXPECT_EQ(MapFloatTrap(row.status, row.mxcsr, row.x87Status), row.code)
         << std::hex << row.status << " " << row.mxcsr;
-  double argument[1] = {2.0}, result = 7.0;
+  double in[1] = {2.0}, result = 7.0;
   int trapCode = -1;
-  const auto call = [&](long u) {
-    return CallHostFunction(&Host, argument, &result, u, &trapCode);
-  };
+  const auto call = [&](long u) { return CallHostFunction(&Host, in, &result, u, &trapCode); };
   // Abandoned before the result was stored; the next call is not taken for a trapped one.
   for (const auto& trap : TRAPS) {
     result = 7.0;
