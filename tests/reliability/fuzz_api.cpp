@@ -1,7 +1,6 @@
-// Drives the C interface from arbitrary bytes with misbehaving host functions and checks what
-// holds for any input. Input: the variable list and the equation, each ended by a 0 byte, then
-// operations (an opcode byte and its operands; a missing byte reads 0) as
-// tools/dev/make_fuzz_corpus.py writes them. KALO_FUZZ_REGRESSION: main runs the files named.
+// Drives the C interface from arbitrary bytes with misbehaving host functions, checking what holds
+// for any input. Input: the variable list and the equation, each 0-ended, then operations as
+// tools/dev/make_fuzz_corpus.py writes them (a missing byte reads 0).
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +12,7 @@
 #include <map>
 #include <numeric>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "interface/handle.h"
@@ -206,10 +206,7 @@ void RunAsHost(int index, const FloatEnv& env, Call call) {
   REQUIRE(KaloEvalExpression(state.probe, values) == 1 && values[1] == 3.0, "left busy or wrong");
 }
 
-void Destroy(int index) {
-  KaloDestroyExpression(state.slots[index].handle);
-  state.slots[index] = Slot{};
-}
+void Destroy(int index) { KaloDestroyExpression(std::exchange(state.slots[index], Slot{}).handle); }
 
 // Without an internal check an equation's fault is named and its place quoted, marked.
 void Compile(int index, const std::string& list, const std::string& equation) {
@@ -238,9 +235,9 @@ void Compile(int index, const std::string& list, const std::string& equation) {
           "code %d with text '%s'", code, message.c_str());
 }
 
-// One evaluation of `input` under the host's state in `form` (COLUMNS: the columns export on
-// `rows` copies of the row, which must come out alike), every promise about it checked; its
-// outcome as bytes. Where a run repeats exactly, the other forms must give the same bytes.
+// One evaluation of `input` in `form` (COLUMNS: the columns export on `rows` copies of the row,
+// which must come out alike), every promise checked; where a run repeats exactly, the other
+// forms must give the same outcome, as bytes.
 constexpr int COLUMNS = 3;
 std::string Evaluate(int index, const double* input, const FloatEnv& env, int form, int rows) {
   Slot& slot = state.slots[index];
@@ -279,8 +276,7 @@ std::string Evaluate(int index, const double* input, const FloatEnv& env, int fo
               (called != 0 || code == 0 || code == 103 || code == 104 ||
                (code >= 201 && code <= 207) || (code >= 301 && code <= 306)),
           "returned %d with code %d, host called for %d", result, code, called);
-  // An internal check that fails reports and ends the run; only a registry changed since the
-  // compilation can make one fail.
+  // A failed internal check reports and ends the run; only a changed registry can fail one.
   REQUIRE((state.reports == reportsBefore || code == 103) && (!stable || code != 103),
           "code %d after %ld reports, stable %d", code, state.reports - reportsBefore, stable);
   if (form != int(kalo::Form::MACHINE_CODE) || !stable || slot.random) return outcome;
