@@ -1,5 +1,3 @@
-// The Windows backend: the STRINGTABLE resource, the module name, the probes and the catch of
-// floating-point traps raised by host functions. The number reader is the tokenizer's tests'.
 #include <float.h>
 #include <windows.h>
 #include <xmmintrin.h>
@@ -8,78 +6,47 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <iterator>
 #include <stdexcept>
-#include <string>
 
 #include "platform/host_call.h"
 #include "platform/platform.h"
 #include "resources/string_table.h"
 
 namespace kalo::platform {
-namespace {
 
-TEST(Win32, StringTableAndModuleName) {
+TEST(Win32, StringTableModuleNameAndProbes) {
   char text[512] = {};
-  for (unsigned id = 10001; id <= 10010; ++id) {
-    const int length = LoadString(id, text, sizeof text);
-    EXPECT_STREQ(text, resources::FindString(id)) << id;
-    EXPECT_EQ(length, static_cast<int>(std::strlen(text))) << id;
-  }
+  for (unsigned id = 10001; id <= 10010; ++id)
+    EXPECT_TRUE(LoadString(id, text, sizeof text) == int(std::strlen(text)) &&
+                std::strcmp(text, resources::FindString(id)) == 0)
+        << id;
   EXPECT_EQ(LoadString(10000, text, sizeof text) + LoadString(10011, text, sizeof text), 0);
   std::memset(text, 'x', 8);
   EXPECT_EQ(LoadString(10010, text, 7), 6);  // "Syntax error" cut to six characters
-  EXPECT_STREQ(text, "Syntax");
-  EXPECT_EQ(text[7], 'x');
+  EXPECT_TRUE(std::strcmp(text, "Syntax") == 0 && text[7] == 'x');
   ModuleFileName(text, sizeof text);
   EXPECT_STREQ(text, "platform_win32_test.exe");  // no directories
   ModuleFileName(text, 5);
   EXPECT_STREQ(text, "plat");
   EXPECT_EQ(ModuleHandle(), static_cast<const void*>(GetModuleHandleA(nullptr)));
-}
-
-TEST(Win32, ProbesRefuseNullUnmappedAndReadOnlyForWriting) {
   void* noAccess = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS);
   void* readOnly = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READONLY);
-  ASSERT_TRUE(noAccess != nullptr && readOnly != nullptr);
-  double values[3] = {};
   // clang-format off
-  const struct { void* pointer; size_t size; bool badRead, badWrite; } rows[] = {
-      {nullptr, 8, true, true},  {nullptr, 0, false, false}, {values, sizeof values, false, false},
-      {noAccess, 8, true, true}, {readOnly, 8, false, true}, {noAccess, 0, false, false}};
-  // clang-format on
-  for (const auto& row : rows) {
-    EXPECT_EQ(IsBadReadPointer(row.pointer, row.size), row.badRead) << row.pointer;
-    EXPECT_EQ(IsBadWritePointer(row.pointer, row.size), row.badWrite) << row.pointer;
-  }
-  EXPECT_TRUE(IsBadStringPointer(nullptr, 32));
-  EXPECT_TRUE(IsBadStringPointer(static_cast<const char*>(noAccess), 32));
-  EXPECT_FALSE(IsBadStringPointer("name", 32));
-  VirtualFree(noAccess, 0, MEM_RELEASE);
-  VirtualFree(readOnly, 0, MEM_RELEASE);
-}
-
-TEST(Win32, TrapStatusesMapToCodes) {
-  constexpr uint32_t M = 0x1F80;  // every SSE trap masked
-  // clang-format off
-  const struct { unsigned long status; uint32_t mxcsr; uint16_t x87Status; int code; } rows[] = {
-      {0xC000008D, M, 0, 201}, {0xC000008E, M, 0, 202}, {0xC000008F, M, 0, 203},
-      {0xC0000090, M, 0, 204}, {0xC0000091, M, 0, 205}, {0xC0000092, M, 0, 207},
-      {0xC0000093, M, 0, 206}, {0xC0000005, 0, 0, 0},   {0xC00002B5, M, 0, 0},
-      // SSE: the first raised flag whose mask is clear, overflow and underflow before inexact.
-      {0xC00002B5, (M & ~0x0080u) | 0x01, 0, 204}, {0xC00002B5, (M & ~0x0100u) | 0x02, 0, 201},
-      {0xC00002B5, (M & ~0x0200u) | 0x04 | 0x01, 0, 202}, {0xC00002B4, (M & ~0x1000u) | 0x20, 0, 203},
-      {0xC00002B5, (M & ~0x0C00u) | 0x08 | 0x20, 0, 205},
-      // x87 under the general status; Wine's single status overruled by the SSE flag.
-      {0xC00002B5, M, 0x41, 207}, {0xC00002B5, M, 0x10, 206},
-      {0xC0000093, (M & ~0x0100u) | 0x02, 0, 201}, {0xC0000093, M | 0x02 | 0x20, 0, 206}};
+  const struct { void* pointer; size_t size; bool badRead, badWrite, badString; } rows[] = {
+      {nullptr, 8, true, true, true},    {nullptr, 0, false, false, true},
+      {text, sizeof text, false, false, false}, {noAccess, 8, true, true, true},
+      {readOnly, 8, false, true, false}, {noAccess, 0, false, false, true}};
   // clang-format on
   for (const auto& row : rows)
-    EXPECT_EQ(MapFloatTrap(row.status, row.mxcsr, row.x87Status), row.code)
-        << std::hex << row.status << " " << row.mxcsr;
+    EXPECT_TRUE(IsBadReadPointer(row.pointer, row.size) == row.badRead &&
+                IsBadWritePointer(row.pointer, row.size) == row.badWrite &&
+                IsBadStringPointer(static_cast<const char*>(row.pointer), 32) == row.badString)
+        << row.pointer;
+  for (void* page : {noAccess, readOnly}) VirtualFree(page, 0, MEM_RELEASE);
 }
 
 volatile double zero = 0.0, one = 1.0, three = 3.0, huge = 1e308, tiny = 1e-308, subnormal = 1e-310;
+const uint16_t X87_INVALID_UNMASKED = 0x037E;
 
 // _controlfp leaves the SSE denormal mask alone on x64, so that row writes the MXCSR itself; the
 // x87 row pushes nine values onto the eight registers with invalid operation unmasked there.
@@ -89,15 +56,11 @@ const struct { unsigned int unmasked; double (*raise)(); int code; } TRAPS[] = {
     {_EM_INEXACT, [] { return one / three; }, 203}, {_EM_OVERFLOW, [] { return huge * huge; }, 205},
     {_EM_UNDERFLOW, [] { return tiny * tiny; }, 206},
     {0, [] { _mm_setcsr(0x1F80 & ~0x0100u); return subnormal + one; }, 201},
-    {0, [] { const uint16_t control = 0x037E;
-             __asm__ __volatile__("fninit\n\tfldcw %0" : : "m"(control));
-             for (int i = 0; i < 9; ++i) __asm__ __volatile__("fld1");
-             __asm__ __volatile__("fwait");
-             return 0.0; }, 207}};
+    {0, [] { __asm__ __volatile__("fninit\n\tfldcw %0\n\t.rept 9\n\tfld1\n\t.endr\n\tfwait"
+                                  : : "m"(X87_INVALID_UNMASKED)); return 0.0; }, 207}};
 // clang-format on
 
-// Raises TRAPS[u]'s fault with its trap unmasked; below 0: writes twice its argument (-1),
-// throws (-2) or returns u.
+// Raises TRAPS[u]'s fault, its trap unmasked; -1 doubles its argument, -2 throws, others return u.
 int Host(double* a, double* r, long u) {
   if (u == -2) throw std::runtime_error("host");
   if (u == -1) *r = 2.0 * a[0];
@@ -108,28 +71,38 @@ int Host(double* a, double* r, long u) {
   return 0;
 }
 
-TEST(Win32, TrapsEndTheHostCallWithTheirCodeAndAResetUnit) {
-  double arguments[1] = {2.0}, result = 7.0;
+TEST(Win32, TrapsMapToCodesAndEndTheHostCallWithAResetUnit) {
+  // SSE's first raised unmasked flag (inexact last), x87's, Wine's single status overruled by SSE.
+  constexpr uint32_t M = 0x1F80;  // every SSE trap masked
+  // clang-format off
+  const struct { unsigned long status; uint32_t mxcsr; uint16_t x87Status; int code; } rows[] = {
+      {0xC000008D, M, 0, 201}, {0xC000008E, M, 0, 202}, {0xC000008F, M, 0, 203},
+      {0xC0000090, M, 0, 204}, {0xC0000091, M, 0, 205}, {0xC0000092, M, 0, 207},
+      {0xC0000093, M, 0, 206}, {0xC0000005, 0, 0, 0},   {0xC00002B5, M, 0, 0},
+      {0xC00002B5, (M & ~0x0080u) | 0x01, 0, 204}, {0xC00002B5, (M & ~0x0100u) | 0x02, 0, 201},
+      {0xC00002B5, (M & ~0x0200u) | 0x04 | 0x01, 0, 202}, {0xC00002B4, (M & ~0x1000u) | 0x20, 0, 203},
+      {0xC00002B5, (M & ~0x0C00u) | 0x08 | 0x20, 0, 205},
+      {0xC00002B5, M, 0x41, 207}, {0xC00002B5, M, 0x10, 206},
+      {0xC0000093, (M & ~0x0100u) | 0x02, 0, 201}, {0xC0000093, M | 0x02 | 0x20, 0, 206}};
+  // clang-format on
+  for (const auto& row : rows)
+    EXPECT_EQ(MapFloatTrap(row.status, row.mxcsr, row.x87Status), row.code)
+        << std::hex << row.status << " " << row.mxcsr;
+  double in[1] = {2.0}, result = 7.0;
   int trapCode = -1;
-  for (long row = 0; row < static_cast<long>(std::size(TRAPS)); ++row) {
+  const auto call = [&](long u) { return CallHostFunction(&Host, in, &result, u, &trapCode); };
+  // Abandoned before the result was stored; the next call is not taken for a trapped one.
+  for (const auto& trap : TRAPS) {
     result = 7.0;
-    EXPECT_EQ(CallHostFunction(&Host, arguments, &result, row, &trapCode), TRAPS[row].code);
-    EXPECT_EQ(trapCode, TRAPS[row].code);
-    EXPECT_EQ(result, 7.0) << row;  // abandoned before the result was stored
-    EXPECT_EQ(_mm_getcsr(), 0x1F80u) << row;
-    // The thread goes on: the next call is not taken for a trapped one.
-    EXPECT_EQ(CallHostFunction(&Host, arguments, &result, -1, &trapCode), 0);
-    EXPECT_EQ(trapCode, 0);
-    EXPECT_EQ(result, 4.0);
+    EXPECT_EQ(call(static_cast<long>(&trap - TRAPS)), trap.code);
+    EXPECT_TRUE(trapCode == trap.code && result == 7.0 && _mm_getcsr() == 0x1F80u) << trap.code;
+    EXPECT_TRUE(call(-1) == 0 && trapCode == 0 && result == 4.0) << trap.code;
     _fpreset();
   }
-  EXPECT_EQ(CallHostFunction(&Host, arguments, &result, -5, &trapCode), -5);
-  EXPECT_EQ(trapCode, 0);
-  EXPECT_THROW(CallHostFunction(&Host, arguments, &result, -2, &trapCode), std::runtime_error);
-  // The exception put the thread's call slot back: a later trap is still caught.
-  EXPECT_EQ(CallHostFunction(&Host, arguments, &result, 0, &trapCode), 204);
+  EXPECT_TRUE(call(-5) == -5 && trapCode == 0);
+  EXPECT_THROW(call(-2), std::runtime_error);
+  EXPECT_EQ(call(0), 204);  // the exception put the thread's call slot back
   _fpreset();
 }
 
-}  // namespace
 }  // namespace kalo::platform

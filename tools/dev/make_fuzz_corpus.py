@@ -34,9 +34,11 @@ def value(x):
                 b"\x80" + bits)
 
 
-def evaluate(slot, values, shape=0, traps=0):
-    """More than eight values are all read from the input (fill bit 1)."""
-    return op("evaluate", slot, int(len(values) > 8), b"".join(map(value, values)), shape, traps)
+def evaluate(slot, values, shape=0, traps=0, rows=5):
+    """More than eight values are all read from the input (fill bit 1); the columns export runs
+    on `rows` copies of the row (fill / 2 % 9 + 1), four at a time where the machine can."""
+    fill = int(len(values) > 8) | (rows - 1) << 1
+    return op("evaluate", slot, fill, b"".join(map(value, values)), shape, traps)
 
 
 def register(name, count, action, operand=0):
@@ -48,8 +50,8 @@ def register(name, count, action, operand=0):
     return op("register", head, count_byte, ACTIONS.index(action), operand)
 
 
-def compile_(slot, variables, equation, pointers=True):
-    return op("compile", slot, 9 if pointers else 8, text(variables), text(equation))
+def compile_(slot, variables, equation):
+    return op("compile", slot, text(variables), text(equation))
 
 
 def seed(variables, equation, *script):
@@ -76,10 +78,10 @@ SEEDS = {
                            compile_(2, "X Y", "Y = " + "(" * 140 + "X" + ")" * 140),
                            evaluate(2, [2.0, 0]), compile_(3, "X Y", "Y = " + "-" * 298 + "X"),
                            compile_(1, "X Y", "Y = " + "+".join(str(i) for i in range(1, 90))),
-                           evaluate(1, [0, 0]), compile_(2, "X Y", "Y = 1 +", False),
+                           evaluate(1, [0, 0]), compile_(2, "X Y", "Y = 1 +"),
                            compile_(2, "X Y", "Y = X $ 1"), compile_(2, "X Y", "Y = .e1"),
                            compile_(2, "X Y", "Y = X + Z"), compile_(2, "X Y", "Y = sin X"),
-                           compile_(3, "X Y Y", "Y = 1", False)),
+                           compile_(3, "X Y Y", "Y = 1")),
     "logical_range": seed("x y", "y = x and not x or x xor 3", evaluate(0, [1e19, 0]),
                           evaluate(0, [5.0, 0]), evaluate(0, [-2147483649.0, 0])),
     "random": seed("X Y", "Y = randn(X, 1) + RandU(X)", evaluate(0, [10.0, 0]),
@@ -125,8 +127,10 @@ SEEDS = {
                            register("g", 100, "sum"),
                            compile_(0, "X Y", "Y = g(" + ",".join(["X"] * 100) + ")"),
                            evaluate(0, [1.5, 0])),
-    "slots": seed("X Y", "Y = X", op("compile", 1, 0), op("compile", 2, 3), evaluate(2, [0.0, 0]),
-                  op("destroy", 1), evaluate(1, []), op("compile", 3, 6),
+    "slots": seed("X Y", "Y = X", compile_(1, "X Y Z", "Z = 2*sin(X) + Y/3"),
+                  compile_(2, "t v", "v = 1 - exp(-t) / (t = 0)"), evaluate(2, [0.0, 0]),
+                  op("destroy", 1), evaluate(1, []),
+                  compile_(3, "a b c d", "d = atan2(a, b) + jn(c, a) + yn(2, b) + pow(a, b)"),
                   evaluate(3, [1.0, 2.0, 3.0, 0])),
 }
 
