@@ -5,8 +5,8 @@
       writes bench/results/L.md and L.json (or one standalone report with --output FILE)
   results.py assemble
       rebuilds bench/RESULTS.md from every bench/results/*.json and .md: the targets side by side
-      for the labels "before" and "after", then each label's report ("before" first, then
-      "after", then the others by name), then bench/python_results.md verbatim when it exists.
+      for every label, then each label's report ("before" first, then "after", then the others
+      by name), then bench/python_results.md verbatim when it exists.
 
 Called by bench/run_peers.sh; the numbers all come from the files given, so every ratio in a
 section is a ratio within one run. Sections of other labels are never touched.
@@ -269,7 +269,7 @@ def TargetCell(summary, compute, form, met):
 
 
 def TargetsSection(summaries):
-    labels = [l for l in summaries if l in LABEL_ORDER] or list(summaries)[-1:]
+    labels = list(summaries)
     if not labels:
         return []
     lines = ["## Targets (set `%s`, geometric means over the rows every engine runs)" %
