@@ -164,9 +164,10 @@ long EvaluateColumns(const Program& program, Evaluator* evaluator, EvalRecord* r
   const FloatScope floatScope(UsesX87(evaluator->fast));
   ColumnsRun run{columns, nullptr, nullptr, {evaluator->angularUnits, 0}, LastRowBy::ROW};
   if (UsesFastForm(*evaluator) && evaluator->fastest == Form::MACHINE_CODE) {
-    run.loop = evaluator->fast.native.columnsEntry;
-    if (!ColumnsOverlap(program, columns, rowCount))
-      run.blocks = LanesEntry(evaluator->fast, &evaluator->fast.native);
+    NativeCode& native = evaluator->fast.native;
+    WriteColumnsEntries(evaluator->fast, &native);
+    run.loop = native.columnsEntry;
+    if (!ColumnsOverlap(program, columns, rowCount)) run.blocks = native.lanesEntry;
   }
   double* const registers = evaluator->registers;
   // Blocks of rows while they are clean; a doubtful block and the rows after the last whole

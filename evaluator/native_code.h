@@ -38,11 +38,11 @@ struct NativeCode {
   NativeEntry entry = nullptr;                // one row; null when there is none
   NativeColumnsEntry columnsEntry = nullptr;  // a loop over columns, or null
   // The same over whole blocks of rows, several per instruction, or null; it stops before a
-  // block that needs a closer look, which then goes through columnsEntry row by row. Written at
-  // the first columns call (LanesEntry), at lanesStart; lanesStart is 0 once there is nothing
-  // (more) to write.
+  // block that needs a closer look, which then goes through columnsEntry row by row.
   NativeColumnsEntry lanesEntry = nullptr;
-  uint32_t lanesStart = 0;
+  // Where the two loops over columns go, written at the first columns call
+  // (WriteColumnsEntries); 0 once they are written or when there is no room.
+  uint32_t columnsStart = 0;
   int32_t slot = -1;
 };
 
@@ -55,10 +55,10 @@ void ReleaseNativeCode(NativeCode* code);
 // leaves them null when the program does not fit the slot or the registers.
 void CompileNativeCode(const RegisterForm& fast, NativeCode* code);
 
-// The loop over blocks of rows, written into the slot at its first use, so that compiling an
-// equation only ever evaluated one row at a time does not pay for it; null where the processor
-// or the program does not allow it. No allocation, lock or system call: the slot is the
-// Evaluator's.
-NativeColumnsEntry LanesEntry(const RegisterForm& fast, NativeCode* code);
+// Writes the loops over columns into the slot at their first use, so that compiling an equation
+// only ever evaluated one row at a time does not pay for them (they take more than half the
+// time of a compilation); the loop over blocks only where the processor allows it. No
+// allocation, lock or system call: the slot is the Evaluator's.
+void WriteColumnsEntries(const RegisterForm& fast, NativeCode* code);
 
 }  // namespace kalo

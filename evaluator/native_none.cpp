@@ -6,8 +6,6 @@ namespace kalo {
 void ReserveNativeCode(NativeCode* code) { *code = NativeCode{}; }
 void ReleaseNativeCode(NativeCode* code) { *code = NativeCode{}; }
 void CompileNativeCode(const RegisterForm& /*fast*/, NativeCode* /*code*/) {}
-NativeColumnsEntry LanesEntry(const RegisterForm& /*fast*/, NativeCode* /*code*/) {
-  return nullptr;
-}
+void WriteColumnsEntries(const RegisterForm& /*fast*/, NativeCode* /*code*/) {}
 
 }  // namespace kalo

@@ -376,30 +376,29 @@ void CompileNativeCode(const RegisterForm& fast, NativeCode* code) {
   code->entry = nullptr;
   code->columnsEntry = nullptr;
   code->lanesEntry = nullptr;
-  code->lanesStart = 0;
+  code->columnsStart = 0;
   if (code->writable == nullptr || !fast.usable || !fast.literalsNormalOrZero) return;
   Emitter row(code->writable, SLOT_SIZE);
   if (!EmitRowEntry(row, fast)) return;
   code->entry = EntryAt<NativeEntry>(code->executable);
   row.Align16();
-  const size_t start = row.position();
-  if (row.overflowed()) return;
+  if (!row.overflowed()) code->columnsStart = static_cast<uint32_t>(row.position());
+}
+
+void WriteColumnsEntries(const RegisterForm& fast, NativeCode* code) {
+  const size_t start = code->columnsStart;
+  if (start == 0) return;
+  code->columnsStart = 0;  // one attempt per compilation
   Emitter columns(code->writable + start, SLOT_SIZE - start);
   if (!EmitColumnsEntry(columns, fast)) return;
   code->columnsEntry = EntryAt<NativeColumnsEntry>(code->executable + start);
   if (!LanesAvailable()) return;
   columns.Align16();
-  if (!columns.overflowed()) code->lanesStart = static_cast<uint32_t>(start + columns.position());
-}
-
-NativeColumnsEntry LanesEntry(const RegisterForm& fast, NativeCode* code) {
-  if (code->lanesEntry != nullptr || code->lanesStart == 0) return code->lanesEntry;
-  const size_t start = code->lanesStart;
-  code->lanesStart = 0;  // one attempt per compilation
-  Emitter lanes(code->writable + start, SLOT_SIZE - start);
+  if (columns.overflowed()) return;
+  const size_t lanesStart = start + columns.position();
+  Emitter lanes(code->writable + lanesStart, SLOT_SIZE - lanesStart);
   if (EmitLanesEntry(lanes, fast))
-    code->lanesEntry = EntryAt<NativeColumnsEntry>(code->executable + start);
-  return code->lanesEntry;
+    code->lanesEntry = EntryAt<NativeColumnsEntry>(code->executable + lanesStart);
 }
 
 }  // namespace kalo
