@@ -6,7 +6,7 @@
   results.py assemble
       rebuilds bench/RESULTS.md from every bench/results/*.json and .md: the targets side by side
       for every label, then each label's report ("before" first, then "after", then the others
-      by name), then bench/python_results.md verbatim when it exists.
+      in the order they were measured), then bench/python_results.md verbatim when it exists.
 
 Called by bench/run_peers.sh; the numbers all come from the files given, so every ratio in a
 section is a ratio within one run. Sections of other labels are never touched.
@@ -211,8 +211,15 @@ def Piece(args):
 
 
 def Labels():
+    """"before", "after", then the other labels in the order they were measured."""
     found = [os.path.basename(p)[:-5] for p in glob.glob(os.path.join(PIECES, "*.json"))]
-    return [l for l in LABEL_ORDER if l in found] + sorted(l for l in found if l not in LABEL_ORDER)
+
+    def Date(label):
+        with open(os.path.join(PIECES, label + ".json")) as handle:
+            return json.load(handle).get("date", ""), label
+
+    return [l for l in LABEL_ORDER if l in found] + sorted(
+        (l for l in found if l not in LABEL_ORDER), key=Date)
 
 
 def Engine(summary, name, key):
