@@ -210,16 +210,16 @@ def Piece(args):
 # --- Assembling RESULTS.md -----------------------------------------------------------------------
 
 
-def Labels():
-    """"before", "after", then the other labels in the order they were measured."""
-    found = [os.path.basename(p)[:-5] for p in glob.glob(os.path.join(PIECES, "*.json"))]
-
-    def Date(label):
-        with open(os.path.join(PIECES, label + ".json")) as handle:
-            return json.load(handle).get("date", ""), label
-
-    return [l for l in LABEL_ORDER if l in found] + sorted(
-        (l for l in found if l not in LABEL_ORDER), key=Date)
+def LoadSummaries():
+    """Every label's summary: "before", "after", then the others in the order they were measured."""
+    summaries = {}
+    for path in glob.glob(os.path.join(PIECES, "*.json")):
+        with open(path) as handle:
+            summaries[os.path.basename(path)[:-5]] = json.load(handle)
+    order = [l for l in LABEL_ORDER if l in summaries] + sorted(
+        (l for l in summaries if l not in LABEL_ORDER),
+        key=lambda l: (summaries[l].get("date", ""), l))
+    return {l: summaries[l] for l in order}
 
 
 def Engine(summary, name, key):
@@ -299,10 +299,8 @@ def Demote(text):
 
 
 def Assemble(args):
-    summaries, sections = {}, []
-    for label in Labels():
-        with open(os.path.join(PIECES, label + ".json")) as handle:
-            summaries[label] = json.load(handle)
+    summaries, sections = LoadSummaries(), []
+    for label in summaries:
         with open(os.path.join(PIECES, label + ".md")) as handle:
             body = handle.read()
         sections += ["## %s" % label.capitalize(), "", Demote(body).rstrip(), ""]
