@@ -154,18 +154,9 @@ bool EmitLaneInline(Emitter& e, CodeWord operation, int x) {
 void EmitLanePower(Emitter& e, int x, int n) {
   const int base = INPUT, product = SCRATCH;
   e.VexRR(VMOVAPD, base, 0, x);
-  bool started = false;
-  for (int m = n < 0 ? -n : n; m != 0;) {
-    if (m & 1) {
-      if (started)
-        e.VexRR(VMULPD, product, product, base);
-      else
-        e.VexRR(VMOVAPD, product, 0, base);
-      started = true;
-    }
-    m >>= 1;
-    if (m != 0) e.VexRR(VMULPD, base, base, base);
-  }
+  EmitPowerSteps(
+      n, base, product, [&](int to, int from) { e.VexRR(VMOVAPD, to, 0, from); },
+      [&](int to, int by) { e.VexRR(VMULPD, to, to, by); });
   if (n > 0) {
     e.VexRR(VMOVAPD, x, 0, product);
     return;

@@ -176,18 +176,9 @@ bool EmitInline(Emitter& e, CodeWord operation, int x) {
 void EmitPower(Emitter& e, int x, int n) {
   const int base = INPUT, product = SCRATCH;
   e.MovapdRR(base, x);
-  bool started = false;
-  for (int m = n < 0 ? -n : n; m != 0;) {
-    if (m & 1) {
-      if (started)
-        e.SseRR(0xF2, MULSD, product, base);
-      else
-        e.MovapdRR(product, base);
-      started = true;
-    }
-    m >>= 1;
-    if (m != 0) e.SseRR(0xF2, MULSD, base, base);
-  }
+  EmitPowerSteps(
+      n, base, product, [&](int to, int from) { e.MovapdRR(to, from); },
+      [&](int to, int by) { e.SseRR(0xF2, MULSD, to, by); });
   if (n > 0) {
     e.MovapdRR(x, product);
     return;

@@ -24,6 +24,24 @@ inline bool MayUnderflowToZero(CodeWord operation) {
   return operation == OP_MUL || operation == OP_DIV;
 }
 
+// The multiplications of math::MultiplyPower for |n|, in its order, as moves and products of
+// registers: `base` holds x and is squared, `product` gathers the powers the bits of |n| name.
+template <typename Move, typename Multiply>
+void EmitPowerSteps(int n, int base, int product, Move move, Multiply multiply) {
+  bool started = false;
+  for (int m = n < 0 ? -n : n; m != 0;) {
+    if (m & 1) {
+      if (started)
+        multiply(product, base);
+      else
+        move(product, base);
+      started = true;
+    }
+    m >>= 1;
+    if (m != 0) multiply(base, base);
+  }
+}
+
 // Whether the processor and the operating system run AVX2 code (cpuid and xgetbv) and the
 // environment did not set KALO_SIMD=0, both read at the first call: the loop over blocks of rows
 // is written only then, so tests and benchmarks can compare it with the row-by-row loop.
